@@ -1,0 +1,10 @@
+# GoogleTest for the unit tests: Debian's library on the host; for Windows,
+# built from Debian's source package with the cross compiler.
+if(CMAKE_CROSSCOMPILING)
+  set(ROLEKIT_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${ROLEKIT_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest 1.12 REQUIRED)
+endif()

@@ -1,0 +1,115 @@
+#include "enablement/enablement.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "win32.h"
+
+namespace rolekit {
+namespace {
+
+// The tests run in a prefix whose system32 holds the recording stand-in for
+// dism.exe; it writes what it was given where ROLEKIT_STANDIN_LOG says.
+struct StandIn {
+  std::filesystem::path log = std::filesystem::temp_directory_path() / "rolekit-win32-tests.log";
+
+  StandIn() {
+    std::filesystem::remove(log);
+    SetEnvironmentVariableW(L"ROLEKIT_STANDIN_LOG", log.c_str());
+  }
+  ~StandIn() {
+    SetEnvironmentVariableW(L"ROLEKIT_STANDIN_LOG", nullptr);
+    SetEnvironmentVariableW(L"ROLEKIT_STANDIN_EXIT", nullptr);
+  }
+  static void ExitWith(const wchar_t* code) { SetEnvironmentVariableW(L"ROLEKIT_STANDIN_EXIT", code); }
+  std::string Record() const {
+    std::ifstream in(log, std::ios::binary);
+    return (std::ostringstream() << in.rdbuf()).str();
+  }
+};
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// A started stand-in, and a second handle to it with only the given rights.
+struct Child {
+  PROCESS_INFORMATION info{};
+  explicit Child(const wchar_t* exitCode) {
+    StandIn::ExitWith(exitCode);
+    std::wstring command = GetSystemFolder() + L"\\dism.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+  }
+  ~Child() {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+  }
+  HANDLE OpenWith(DWORD rights) const { return OpenProcess(rights, FALSE, info.dwProcessId); }
+};
+
+TEST(GetSystemFolder, IsTheSystem32Folder) {
+  EXPECT_EQ(Lower(GetSystemFolder()), L"c:\\windows\\system32");
+}
+
+TEST(WaitForExitCode, PassesTheFullExitCodeThrough) {
+  StandIn standIn;
+  for (const auto& [text, code] : {std::pair{L"0", 0UL}, {L"3010", 3010UL}, {L"0xC0000005", 0xC0000005UL}, {L"0xFFFFFFFF", 0xFFFFFFFFUL}}) {
+    Child child(text);
+    EXPECT_EQ(WaitForExitCode(child.OpenWith(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION)), code);
+  }
+}
+
+TEST(WaitForExitCode, NeverReportsSuccessItDidNotSee) {
+  StandIn standIn;
+  EXPECT_EQ(WaitForExitCode(nullptr), static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+  {
+    Child child(L"0");
+    EXPECT_EQ(WaitForExitCode(child.OpenWith(PROCESS_QUERY_LIMITED_INFORMATION)),
+              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED)) << "the wait fails";
+  }
+  {
+    Child child(L"0");
+    EXPECT_EQ(WaitForExitCode(child.OpenWith(SYNCHRONIZE)), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED))
+        << "the exit code cannot be read";
+  }
+}
+
+TEST(WaitForExitCode, ClosesTheHandle) {
+  StandIn standIn;
+  Child child(L"7");
+  const HANDLE handle = child.OpenWith(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+  EXPECT_EQ(WaitForExitCode(handle), 7U);
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(handle, &flags));
+}
+
+TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
+  StandIn standIn;
+  StandIn::ExitWith(L"3010");
+  EXPECT_EQ(RunDism(GetSystemFolder(), {L"IIS-WebServer", L"IIS-ASP"}), 3010U);
+  EXPECT_EQ(standIn.Record(),
+            "image=C:\\windows\\system32\\dism.exe\n"
+            "command=\"C:\\windows\\system32\\dism.exe\" /Online /Enable-Feature"
+            " /FeatureName:IIS-ASP /FeatureName:IIS-WebServer /Quiet /NoRestart\n"
+            "directory=C:\\windows\\system32\n");
+}
+
+TEST(RunDism, StartsNothingWithoutTheSystemFolder) {
+  StandIn standIn;
+  EXPECT_EQ(RunDism(L"", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+  // Windows says ERROR_FILE_NOT_FOUND; Wine, unable to show its message box
+  // without a display, says ERROR_INVALID_WINDOW_HANDLE. Either way not 0.
+  EXPECT_NE(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}), 0U);
+  EXPECT_EQ(standIn.Record(), "");
+}
+
+}  // namespace
+}  // namespace rolekit

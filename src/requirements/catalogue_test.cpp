@@ -1,0 +1,195 @@
+#include "requirements/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace rolekit {
+namespace {
+
+using namespace std::literals;
+using Names = std::vector<std::wstring_view>;
+
+// What a system says about itself, and how often it was asked.
+struct Answers {
+  bool at62 = true;
+  bool at100 = false;
+  bool workstation = true;
+  int askedVersion62 = 0;
+  int askedVersion100 = 0;
+  int askedWorkstation = 0;
+};
+
+OsFacts FactsFrom(Answers& answers) {
+  return {.OsVersionAtLeast =
+              [&answers](std::uint16_t major, std::uint16_t minor) {
+                if (major == 6 && minor == 2) return ++answers.askedVersion62, answers.at62;
+                if (major == 10 && minor == 0) return ++answers.askedVersion100, answers.at100;
+                ADD_FAILURE() << "unexpected version question " << major << "." << minor;
+                return false;
+              },
+          .IsWorkstation = [&answers] { return ++answers.askedWorkstation, answers.workstation; }};
+}
+
+Names Resolve(std::wstring_view argument, Answers answers) {
+  const FeatureSet features = ResolveFeatures(argument, FactsFrom(answers));
+  return {features.begin(), features.end()};
+}
+
+// The orders a user sees in the parameter string: ordinal, uppercase first.
+const Names kWebNewer = {
+    L"IIS-ASPNET45", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures",
+    L"IIS-DefaultDocument", L"IIS-DirectoryBrowsing", L"IIS-HealthAndDiagnostics",
+    L"IIS-HttpCompressionStatic", L"IIS-HttpErrors", L"IIS-HttpLogging", L"IIS-HttpRedirect",
+    L"IIS-ISAPIExtensions", L"IIS-ISAPIFilter", L"IIS-ManagementConsole",
+    L"IIS-NetFxExtensibility45", L"IIS-Performance", L"IIS-RequestFiltering", L"IIS-Security",
+    L"IIS-StaticContent", L"IIS-WebServer", L"IIS-WebServerManagementTools",
+    L"IIS-WebServerRole", L"NetFx4Extended-ASPNET45", L"WAS-ConfigurationAPI",
+    L"WAS-ProcessModel", L"WAS-WindowsActivationService"};
+const Names kWebOlder = {
+    L"IIS-ASPNET", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures",
+    L"IIS-DefaultDocument", L"IIS-DirectoryBrowsing", L"IIS-HealthAndDiagnostics",
+    L"IIS-HttpCompressionStatic", L"IIS-HttpErrors", L"IIS-HttpLogging", L"IIS-HttpRedirect",
+    L"IIS-ISAPIExtensions", L"IIS-ISAPIFilter", L"IIS-ManagementConsole",
+    L"IIS-NetFxExtensibility", L"IIS-Performance", L"IIS-RequestFiltering",
+    L"IIS-RequestMonitor", L"IIS-Security", L"IIS-StaticContent", L"IIS-WebServer",
+    L"IIS-WebServerManagementTools", L"IIS-WebServerRole", L"WAS-ConfigurationAPI",
+    L"WAS-NetFxEnvironment", L"WAS-ProcessModel", L"WAS-WindowsActivationService"};
+const Names kMessagingWorkstation = {
+    L"IIS-ASP", L"IIS-ApplicationInit", L"IIS-CGI", L"IIS-HttpTracing",
+    L"IIS-ServerSideIncludes", L"IIS-WebSockets", L"MSMQ-Container", L"MSMQ-Server",
+    L"WCF-HTTP-Activation45", L"WCF-MSMQ-Activation45", L"WCF-Pipe-Activation45",
+    L"WCF-Services45", L"WCF-TCP-Activation45", L"WCF-TCP-PortSharing45"};
+const Names kMessagingServer = {
+    L"IIS-ASP", L"IIS-ApplicationInit", L"IIS-CGI", L"IIS-HttpTracing",
+    L"IIS-ServerSideIncludes", L"IIS-WebSockets", L"MSMQ", L"MSMQ-Server", L"MSMQ-Services",
+    L"WCF-HTTP-Activation45", L"WCF-MSMQ-Activation45", L"WCF-Pipe-Activation45",
+    L"WCF-Services45", L"WCF-TCP-Activation45", L"WCF-TCP-PortSharing45"};
+
+Names Union(const Names& a, const Names& b) {
+  const FeatureSet both = [&] {
+    FeatureSet set(a.begin(), a.end());
+    set.insert(b.begin(), b.end());
+    return set;
+  }();
+  return {both.begin(), both.end()};
+}
+
+TEST(SplitProducts, CutsAtEveryDelimiterAndKeepsNoEmptyToken) {
+  const struct {
+    std::wstring_view text;
+    std::wstring_view delimiters;
+    Names tokens;
+  } cases[] = {
+      {L"", L",", {}},
+      {L",", L",", {}},
+      {L",,,,", L",", {}},
+      {L"Kestrel", L",", {L"Kestrel"}},
+      {L",Kestrel,", L",", {L"Kestrel"}},
+      {L"Kestrel,,Orrery", L",", {L"Kestrel", L"Orrery"}},
+      {L",,a,,,b,,", L",", {L"a", L"b"}},
+      {L"Kestrel,Kestrel", L",", {L"Kestrel", L"Kestrel"}},
+      {L"Kestrel, Orrery ", L",", {L"Kestrel", L" Orrery "}},
+      {L"a;b\tc d", L",", {L"a;b\tc d"}},
+      {L"a;b,c;", L",;", {L"a", L"b", L"c"}},
+      {L"x", L"", {L"x"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SplitProducts(c.text, c.delimiters), c.tokens) << std::wstring(c.text);
+  }
+}
+
+TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
+  const struct {
+    std::wstring_view argument;
+    Answers answers;
+    Names expected;
+  } cases[] = {
+      {L"Kestrel", {.at62 = true}, kWebNewer},
+      {L"Tamarind", {.at62 = true}, kWebNewer},
+      {L"Lanternfly", {.at62 = true}, kWebNewer},
+      {L"Kestrel,Tamarind,Lanternfly", {.at62 = true}, kWebNewer},
+      {L"Kestrel", {.at62 = false}, kWebOlder},
+      {L"Lanternfly,Tamarind", {.at62 = false}, kWebOlder},
+      {L"Orrery", {.workstation = true}, kMessagingWorkstation},
+      {L"Orrery", {.at100 = false, .workstation = false}, kMessagingWorkstation},
+      {L"Orrery", {.at100 = true, .workstation = true}, kMessagingWorkstation},
+      {L"Orrery", {.at100 = true, .workstation = false}, kMessagingServer},
+      {L"Kestrel,Orrery", {.at62 = true, .workstation = true}, Union(kWebNewer, kMessagingWorkstation)},
+      {L"Orrery,Kestrel", {.at62 = false, .workstation = true}, Union(kWebOlder, kMessagingWorkstation)},
+      {L"Kestrel,Orrery", {.at62 = true, .at100 = true, .workstation = false}, Union(kWebNewer, kMessagingServer)},
+      {L"Kestrel,Orrery", {.at62 = false, .at100 = true, .workstation = false}, Union(kWebOlder, kMessagingServer)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Resolve(c.argument, c.answers), c.expected) << std::wstring(c.argument);
+  }
+  EXPECT_EQ(kWebNewer.size(), 25U);
+  EXPECT_EQ(kWebOlder.size(), 26U);
+  EXPECT_EQ(Union(kWebNewer, kMessagingWorkstation).size(), 39U);
+  EXPECT_EQ(Union(kWebOlder, kMessagingServer).size(), 41U);
+}
+
+TEST(ResolveFeatures, MatchesWholeTokensFoldingAsciiCaseOnly) {
+  const struct {
+    std::wstring_view argument;
+    Names expected;
+  } cases[] = {
+      {L"KESTREL", kWebNewer},
+      {L"kEsTrEl", kWebNewer},
+      {L"lanternFLY", kWebNewer},
+      {L"oRRERY", kMessagingWorkstation},
+      {L",,Kestrel,,", kWebNewer},
+      {L"Kestrel,Kestrel,KESTREL", kWebNewer},
+      {L"Kestrel, Orrery", kWebNewer},
+      {L"Nightjar,Orrery", kMessagingWorkstation},
+      {L"", {}},
+      {L",,,", {}},
+      {L"/?", {}},
+      {L" Kestrel", {}},
+      {L"Kestrel ", {}},
+      {L"Kestrel\t", {}},
+      {L"Kestrel Orrery", {}},
+      {L"Kestrel;Orrery", {}},
+      {L"Kestrelx", {}},
+      {L"Kestre", {}},
+      {L"Kestrel\0"sv, {}},
+      {L"\uFF2Bestrel", {}},   // fullwidth K
+      {L"Kestre\u0130", {}},   // dotted capital I
+      {L"\u212Aestrel", {}},   // Kelvin sign, which Unicode folds to k
+      {L"Orr\u00C9ry", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Resolve(c.argument, {}), c.expected) << std::wstring(c.argument);
+  }
+}
+
+TEST(ResolveFeatures, AsksTheSystemAfreshForEveryKnownTokenAndNothingMore) {
+  Answers answers{.workstation = true};
+  ResolveFeatures(L"Kestrel,x,Orrery,Tamarind,,orrery,Nightjar", FactsFrom(answers));
+  EXPECT_EQ(answers.askedVersion62, 2);
+  EXPECT_EQ(answers.askedWorkstation, 2);
+  EXPECT_EQ(answers.askedVersion100, 0) << "a workstation needs no version question";
+
+  Answers server{.workstation = false};
+  ResolveFeatures(L"Orrery,Orrery,Orrery", FactsFrom(server));
+  EXPECT_EQ(server.askedWorkstation, 3);
+  EXPECT_EQ(server.askedVersion100, 3);
+  EXPECT_EQ(server.askedVersion62, 0);
+
+  Answers none;
+  ResolveFeatures(L"Nightjar,,/?, Kestrel", FactsFrom(none));
+  EXPECT_EQ(none.askedVersion62 + none.askedVersion100 + none.askedWorkstation, 0);
+}
+
+TEST(ResolveFeatures, AnswersThatChangeBetweenTokensGiveBothVariants) {
+  int asked = 0;
+  const OsFacts flipping{.OsVersionAtLeast = [&](std::uint16_t, std::uint16_t) { return ++asked % 2 == 1; },
+                         .IsWorkstation = [] { return false; }};
+  const FeatureSet web = ResolveFeatures(L"Kestrel,Kestrel", flipping);
+  EXPECT_EQ(Names(web.begin(), web.end()), Union(kWebNewer, kWebOlder));
+  EXPECT_EQ(web.size(), 29U);
+}
+
+}  // namespace
+}  // namespace rolekit

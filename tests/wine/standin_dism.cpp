@@ -1,0 +1,47 @@
+// A recording stand-in for dism.exe. Each run appends what it was given to the
+// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of three lines:
+//   image=<the file that was started>
+//   command=<its whole command line>
+//   directory=<its working directory>
+// and then exits with the code in ROLEKIT_STANDIN_EXIT (any C integer form;
+// 0 when unset).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "win32.h"
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[4096];
+  const DWORD length = GetEnvironmentVariableW(name, value, 4096);
+  return length > 0 && length < 4096 ? std::wstring(value, length) : std::wstring();
+}
+
+}  // namespace
+
+int main() {
+  wchar_t image[MAX_PATH] = L"";
+  GetModuleFileNameW(nullptr, image, MAX_PATH);
+  wchar_t directory[MAX_PATH] = L"";
+  GetCurrentDirectoryW(MAX_PATH, directory);
+
+  const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
+  if (!log.empty()) {
+    FILE* file = _wfopen(log.c_str(), L"ab");
+    if (file == nullptr) return 0x7E57;
+    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\n", Utf8(image).c_str(),
+                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str());
+    std::fclose(file);
+  }
+  const std::wstring code = Environment(L"ROLEKIT_STANDIN_EXIT");
+  ExitProcess(static_cast<UINT>(std::wcstoul(code.c_str(), nullptr, 0)));
+}
