@@ -71,12 +71,15 @@ def prefix(version="win10", standin=None):
     if standin:
         shutil.copyfile(standin, path / "drive_c/windows/system32/dism.exe")
     env = wine_env(path)
-    subprocess.run(["wineserver", "-p"], env=env, check=True)
+    # Start the server and the prefix's services now, away from the caller's
+    # pipes: whatever they inherit stays open until the prefix is shut down.
+    _quiet(["wineserver", "-p"], env)
+    _quiet(["wine", "cmd", "/c", "exit"], env)
     try:
         yield path, env
     finally:
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(work, ignore_errors=True)
 
 

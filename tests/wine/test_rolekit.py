@@ -1,0 +1,189 @@
+"""rolekit.exe end to end under Wine: the bytes a user or a calling script
+sees, the exit code in full, and exactly what dism.exe is started with.
+
+Each class runs in a fresh prefix that reports one kind of Windows, with the
+recording stand-in as system32's dism.exe. Programs under test are started
+from report_exit.exe, a Windows-side parent that reads all 32 bits of the
+exit code.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+import winebox
+
+ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
+STANDIN = Path(os.environ["ROLEKIT_STANDIN"])
+REPORT_EXIT = Path(os.environ["ROLEKIT_REPORT_EXIT"])
+
+SYSTEM32 = r"C:\windows\system32"
+DISM = SYSTEM32 + r"\dism.exe"
+
+WEB_NEWER = [
+    "IIS-ASPNET45", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
+    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
+    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
+    "IIS-ManagementConsole", "IIS-NetFxExtensibility45", "IIS-Performance", "IIS-RequestFiltering",
+    "IIS-Security", "IIS-StaticContent", "IIS-WebServer", "IIS-WebServerManagementTools",
+    "IIS-WebServerRole", "NetFx4Extended-ASPNET45", "WAS-ConfigurationAPI", "WAS-ProcessModel",
+    "WAS-WindowsActivationService",
+]
+WEB_OLDER = [
+    "IIS-ASPNET", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
+    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
+    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
+    "IIS-ManagementConsole", "IIS-NetFxExtensibility", "IIS-Performance", "IIS-RequestFiltering",
+    "IIS-RequestMonitor", "IIS-Security", "IIS-StaticContent", "IIS-WebServer",
+    "IIS-WebServerManagementTools", "IIS-WebServerRole", "WAS-ConfigurationAPI",
+    "WAS-NetFxEnvironment", "WAS-ProcessModel", "WAS-WindowsActivationService",
+]
+# Every system Wine can pretend to be reports below 10.0 to a program without
+# a supported-OS list, so list B always takes its workstation variant here.
+MESSAGING = (
+    "/FeatureName:IIS-ASP /FeatureName:IIS-ApplicationInit /FeatureName:IIS-CGI"
+    " /FeatureName:IIS-HttpTracing /FeatureName:IIS-ServerSideIncludes /FeatureName:IIS-WebSockets"
+    " /FeatureName:MSMQ-Container /FeatureName:MSMQ-Server /FeatureName:WCF-HTTP-Activation45"
+    " /FeatureName:WCF-MSMQ-Activation45 /FeatureName:WCF-Pipe-Activation45 /FeatureName:WCF-Services45"
+    " /FeatureName:WCF-TCP-Activation45 /FeatureName:WCF-TCP-PortSharing45"
+)
+MESSAGING_ONLY = "/Online /Enable-Feature " + MESSAGING + " /Quiet /NoRestart"
+
+USAGE = b"Usage: Products\r\nrolekit.exe Product1,Product2\r\n"
+NOTHING = b"No features required\r\n"
+
+
+def dism_command(names):
+    switches = "".join(" /FeatureName:" + name for name in names)
+    return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
+
+
+def parse_launches(log):
+    if not log.exists():
+        return []
+    lines = log.read_text(encoding="utf-8").splitlines()
+    records = [lines[i:i + 3] for i in range(0, len(lines), 3)]
+    return [dict(line.split("=", 1) for line in record) for record in records]
+
+
+class Rolekit:
+    """What one run of the program showed: output, exit code, dism.exe launches."""
+
+    def __init__(self, stdout, stderr, code, launches):
+        self.stdout, self.stderr, self.code, self.launches = stdout, stderr, code, launches
+
+
+class WineCase:
+    WINDOWS = None
+    WEB = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls._prefix = winebox.prefix(cls.WINDOWS, STANDIN)
+        cls.prefix, cls.env = cls._prefix.__enter__()
+        cls.work = Path(tempfile.mkdtemp(prefix="rolekit-e2e-"))
+        cls.runs = 0
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._prefix.__exit__(None, None, None)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None):
+        """Runs program with the command-line tail arguments, verbatim."""
+        type(self).runs += 1
+        log = self.work / f"dism-{self.runs}.log"
+        result = self.work / f"exit-{self.runs}.txt"
+        command = f'"{winebox.windows_path(program)}"' + ("" if arguments is None else " " + arguments)
+        env = dict(self.env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=winebox.windows_path(log),
+                   ROLEKIT_STANDIN_EXIT=str(tool_exit))
+        parent = subprocess.run(["wine", str(REPORT_EXIT), winebox.windows_path(result)], env=env,
+                                capture_output=True, cwd=cwd or self.work, timeout=300)
+        self.assertEqual(parent.returncode, 0, parent.stderr)
+        return Rolekit(parent.stdout, parent.stderr, int(result.read_text()), parse_launches(log))
+
+    def assertLaunched(self, run, command):
+        self.assertEqual((run.stdout, run.stderr), (b"", b""))
+        self.assertEqual(run.launches, [{"image": DISM, "command": command, "directory": SYSTEM32}])
+
+    def test_no_argument_prints_usage_and_exits_1(self):
+        run = self.run_rolekit(None)
+        self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (USAGE, b"", 1, []))
+
+    def test_nothing_recognised_prints_a_note_and_exits_2(self):
+        (self.work / "Kestrel").touch()  # a wildcard must not expand to it
+        for arguments in ['""', ",", ",,,,", "/?", '" Kestrel"', '"Kestrel "', "Nightjar",
+                          '"Kestrel Orrery"', "Kestrel;Orrery", "Kest*", "Nightjar Kestrel", '"" Orrery']:
+            with self.subTest(arguments=arguments):
+                run = self.run_rolekit(arguments)
+                self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
+
+    def test_one_launch_with_the_whole_set(self):
+        web = dism_command(self.WEB)
+        both = dism_command(sorted(self.WEB + MESSAGING.replace("/FeatureName:", "").split()))
+        cases = {
+            "Kestrel": web,
+            "Tamarind": web,
+            "Lanternfly": web,
+            "Orrery": f'"{DISM}" {MESSAGING_ONLY}',
+            "kEsTrEl,ORRERY": both,
+            "orrery,LANTERNFLY": both,
+            "Orrery,,Lanternfly,tamarind,Kestrel,Orrery,": both,
+            ",Kestrel,Kestrel,": web,
+            '"Kestrel, Orrery"': web,
+            "Kestrel, Orrery": web,
+            "Kestrel Orrery": web,
+            "Nightjar,Kestrel,/?": web,
+        }
+        for arguments, command in cases.items():
+            with self.subTest(arguments=arguments):
+                run = self.run_rolekit(arguments)
+                self.assertLaunched(run, command)
+                self.assertEqual(run.code, 0)
+
+    def test_the_tool_exit_code_passes_through_in_full(self):
+        for code in [0, 1, 2, 3010, 0x800F081F, 0xC0000005, 0xFFFFFFFF]:
+            with self.subTest(code=hex(code)):
+                run = self.run_rolekit("Orrery", tool_exit=code)
+                self.assertLaunched(run, f'"{DISM}" {MESSAGING_ONLY}')
+                self.assertEqual(run.code, code)
+
+    def test_a_launch_that_fails_exits_non_zero_prints_nothing_and_starts_no_other_dism(self):
+        # With system32's dism.exe gone, copies beside the program and in the
+        # current folder (a downloads folder, say) must not be run instead.
+        downloads = self.work / "Downloads"
+        downloads.mkdir(exist_ok=True)
+        shutil.copyfile(ROLEKIT, downloads / "rolekit.exe")
+        shutil.copyfile(STANDIN, downloads / "dism.exe")
+        dism = self.prefix / "drive_c/windows/system32/dism.exe"
+        dism.unlink()
+        try:
+            runs = [self.run_rolekit("Kestrel", program=program, cwd=downloads)
+                    for program in (ROLEKIT, downloads / "rolekit.exe")]
+        finally:
+            shutil.copyfile(STANDIN, dism)
+        for run in runs:
+            self.assertEqual((run.stdout, run.stderr, run.launches), (b"", b"", []))
+            self.assertNotEqual(run.code, 0)
+
+
+class Windows10(WineCase, unittest.TestCase):
+    WINDOWS = "win10"
+    WEB = WEB_NEWER
+
+
+class Windows7(WineCase, unittest.TestCase):
+    WINDOWS = "win7"
+    WEB = WEB_OLDER
+
+
+class Server2008R2(WineCase, unittest.TestCase):
+    WINDOWS = "win2008r2"
+    WEB = WEB_OLDER
+
+
+if __name__ == "__main__":
+    unittest.main()
