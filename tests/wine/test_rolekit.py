@@ -9,7 +9,6 @@ exit code.
 
 import os
 import shutil
-import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -61,21 +60,6 @@ def dism_command(names):
     return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
 
 
-def parse_launches(log):
-    if not log.exists():
-        return []
-    lines = log.read_text(encoding="utf-8").splitlines()
-    records = [lines[i:i + 3] for i in range(0, len(lines), 3)]
-    return [dict(line.split("=", 1) for line in record) for record in records]
-
-
-class Rolekit:
-    """What one run of the program showed: output, exit code, dism.exe launches."""
-
-    def __init__(self, stdout, stderr, code, launches):
-        self.stdout, self.stderr, self.code, self.launches = stdout, stderr, code, launches
-
-
 class WineCase:
     WINDOWS = None
     WEB = None
@@ -93,17 +77,11 @@ class WineCase:
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None):
-        """Runs program with the command-line tail arguments, verbatim."""
         type(self).runs += 1
-        log = self.work / f"dism-{self.runs}.log"
-        result = self.work / f"exit-{self.runs}.txt"
-        command = f'"{winebox.windows_path(program)}"' + ("" if arguments is None else " " + arguments)
-        env = dict(self.env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=winebox.windows_path(log),
-                   ROLEKIT_STANDIN_EXIT=str(tool_exit))
-        parent = subprocess.run(["wine", str(REPORT_EXIT), winebox.windows_path(result)], env=env,
-                                capture_output=True, cwd=cwd or self.work, timeout=300)
-        self.assertEqual(parent.returncode, 0, parent.stderr)
-        return Rolekit(parent.stdout, parent.stderr, int(result.read_text()), parse_launches(log))
+        run = winebox.run_program(self.env, REPORT_EXIT, program, arguments, tool_exit,
+                                  self.work / f"run-{self.runs}", cwd or self.work)
+        self.assertEqual(run.parent, 0, run.stderr)
+        return run
 
     def assertLaunched(self, run, command):
         self.assertEqual((run.stdout, run.stderr), (b"", b""))
