@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/argument.h"
+#include "driver/platform.h"
 #include "enablement/enablement.h"
 #include "requirements/catalogue.h"
 
@@ -23,6 +23,7 @@ void WriteLine(const char* line) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  rolekit::RestrictDllSearch();
   if (argc < 2) {
     WriteLine("Usage: Products");
     WriteLine("rolekit.exe Product1,Product2");

@@ -1,4 +1,4 @@
-#include "driver/argument.h"
+#include "driver/platform.h"
 
 #include <cstring>
 #include <limits>
@@ -6,6 +6,16 @@
 #include "win32.h"
 
 namespace rolekit {
+
+void RestrictDllSearch() {
+  // Looked up rather than imported: Windows 7 has it only with KB2533623, and
+  // the program must still start there without it.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 std::wstring WidenArgument(const char* narrow) {
   const std::size_t length = std::strlen(narrow);
