@@ -153,6 +153,11 @@ class Windows10(WineCase, unittest.TestCase):
     WEB = WEB_NEWER
 
 
+class Windows81(WineCase, unittest.TestCase):
+    WINDOWS = "win81"
+    WEB = WEB_NEWER
+
+
 class Windows7(WineCase, unittest.TestCase):
     WINDOWS = "win7"
     WEB = WEB_OLDER
