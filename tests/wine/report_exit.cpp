@@ -1,8 +1,12 @@
 // Wine hands a Unix parent only the low 8 bits of an exit code, so the tests
 // start the program under test from here: this runs the command line in
 // ROLEKIT_TEST_COMMAND with this process's standard handles, waits for it, and
-// writes its full 32-bit exit code, in decimal, to the file named by the one
-// argument. Its own exit code is 0 unless it could not do that.
+// writes its full 32-bit exit code, then the ANSI code page it ran under, in
+// decimal on lines of their own, to the file named by the one argument. Its
+// own exit code is 0 unless it could not do that.
+//
+// With ROLEKIT_TEST_STDOUT=closed the program's standard output is a pipe
+// whose reading end is already closed, so that every write to it fails.
 #include <cstdio>
 #include <string>
 
@@ -17,6 +21,19 @@ int wmain(int argc, wchar_t* argv[]) {
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  wchar_t stdoutMode[16] = L"";
+  GetEnvironmentVariableW(L"ROLEKIT_TEST_STDOUT", stdoutMode, 16);
+  if (std::wstring(stdoutMode) == L"closed") {
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(&reader, &writer, &inherit, 0)) return 106;
+    CloseHandle(reader);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writer;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
     return 102;
@@ -26,6 +43,6 @@ int wmain(int argc, wchar_t* argv[]) {
   if (!GetExitCodeProcess(process.hProcess, &code)) return 103;
   FILE* out = _wfopen(argv[1], L"w");
   if (out == nullptr) return 104;
-  std::fprintf(out, "%lu\n", static_cast<unsigned long>(code));
+  std::fprintf(out, "%lu\n%u\n", static_cast<unsigned long>(code), GetACP());
   return std::fclose(out) == 0 ? 0 : 105;
 }

@@ -4,7 +4,9 @@
 //   command=<its whole command line>
 //   directory=<its working directory>
 // and then exits with the code in ROLEKIT_STANDIN_EXIT (any C integer form;
-// 0 when unset).
+// 0 when unset). To play a misbehaving tool it first sleeps for
+// ROLEKIT_STANDIN_SLEEP_MS milliseconds, and crashes on an access violation
+// instead of exiting when ROLEKIT_STANDIN_CRASH is set.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -41,6 +43,11 @@ int main() {
     std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\n", Utf8(image).c_str(),
                  Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str());
     std::fclose(file);
+  }
+  Sleep(static_cast<DWORD>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_SLEEP_MS").c_str(), nullptr, 0)));
+  if (!Environment(L"ROLEKIT_STANDIN_CRASH").empty()) {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
   }
   const std::wstring code = Environment(L"ROLEKIT_STANDIN_EXIT");
   ExitProcess(static_cast<UINT>(std::wcstoul(code.c_str(), nullptr, 0)));

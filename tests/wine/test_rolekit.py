@@ -1,5 +1,6 @@
 """rolekit.exe end to end under Wine: the bytes a user or a calling script
-sees, the exit code in full, and exactly what dism.exe is started with.
+sees, the exit code in full, and exactly what dism.exe is started with; then
+the limits: the longest command line, ANSI code pages, a misbehaving tool.
 
 Each class runs in a fresh prefix that reports one kind of Windows, with the
 recording stand-in as system32's dism.exe. Programs under test are started
@@ -10,6 +11,7 @@ exit code.
 import os
 import shutil
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -60,9 +62,8 @@ def dism_command(names):
     return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
 
 
-class WineCase:
+class WinePrefix:
     WINDOWS = None
-    WEB = None
 
     @classmethod
     def setUpClass(cls):
@@ -76,16 +77,23 @@ class WineCase:
         cls._prefix.__exit__(None, None, None)
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None):
+    def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None, **extra):
         type(self).runs += 1
         run = winebox.run_program(self.env, REPORT_EXIT, program, arguments, tool_exit,
-                                  self.work / f"run-{self.runs}", cwd or self.work)
+                                  self.work / f"run-{self.runs}", cwd or self.work, **extra)
         self.assertEqual(run.parent, 0, run.stderr)
         return run
 
     def assertLaunched(self, run, command):
         self.assertEqual((run.stdout, run.stderr), (b"", b""))
         self.assertEqual(run.launches, [{"image": DISM, "command": command, "directory": SYSTEM32}])
+
+    def assertNothingToDo(self, run):
+        self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
+
+
+class EndToEnd(WinePrefix):
+    WEB = None
 
     def test_no_argument_prints_usage_and_exits_1(self):
         run = self.run_rolekit(None)
@@ -96,8 +104,7 @@ class WineCase:
         for arguments in ['""', ",", ",,,,", "/?", '" Kestrel"', '"Kestrel "', "Nightjar",
                           '"Kestrel Orrery"', "Kestrel;Orrery", "Kest*", "Nightjar Kestrel", '"" Orrery']:
             with self.subTest(arguments=arguments):
-                run = self.run_rolekit(arguments)
-                self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
+                self.assertNothingToDo(self.run_rolekit(arguments))
 
     def test_one_launch_with_the_whole_set(self):
         web = dism_command(self.WEB)
@@ -148,24 +155,95 @@ class WineCase:
             self.assertNotEqual(run.code, 0)
 
 
-class Windows10(WineCase, unittest.TestCase):
+class Windows10(EndToEnd, unittest.TestCase):
     WINDOWS = "win10"
     WEB = WEB_NEWER
 
 
-class Windows81(WineCase, unittest.TestCase):
+class Windows81(EndToEnd, unittest.TestCase):
     WINDOWS = "win81"
     WEB = WEB_NEWER
 
 
-class Windows7(WineCase, unittest.TestCase):
+class Windows7(EndToEnd, unittest.TestCase):
     WINDOWS = "win7"
     WEB = WEB_OLDER
 
 
-class Server2008R2(WineCase, unittest.TestCase):
+class Server2008R2(EndToEnd, unittest.TestCase):
     WINDOWS = "win2008r2"
     WEB = WEB_OLDER
+
+
+class Limits(WinePrefix, unittest.TestCase):
+    """Hostile input and a misbehaving tool, on one kind of system."""
+
+    WINDOWS = "win10"
+    WEB = dism_command(WEB_NEWER)
+    BOTH = dism_command(sorted(WEB_NEWER + MESSAGING.replace("/FeatureName:", "").split()))
+    MESSAGING = f'"{DISM}" {MESSAGING_ONLY}'
+
+    def test_the_longest_command_line(self):
+        # Windows takes 32,767 units with the terminating NUL; the program's
+        # quoted path and a blank stand before the argument.
+        head = f'"{winebox.windows_path(ROLEKIT)}" '
+        room = 32766 - len(head)
+        for unit, command in [("Kestrel,Orrery,", self.BOTH), ("kestrel,", self.WEB), (",", None)]:
+            argument = (unit * (room // len(unit) + 1))[:room]
+            with self.subTest(unit=unit):
+                run = self.run_rolekit(argument)
+                if command:
+                    self.assertLaunched(run, command)
+                    self.assertEqual(run.code, 0)
+                else:
+                    self.assertNothingToDo(run)
+
+    def test_ansi_code_pages(self):
+        # Windows hands the program its argument in the ANSI code page,
+        # mapping what that page lacks to a best-fit letter or "?".
+        cases = [
+            ("Ünïcödé", None),
+            ("Привет", None),
+            ("日本語", None),
+            ("\U0001F600", None),
+            ("Kestr\u0435l", None),  # a Cyrillic e
+            ("Kestrel,Ünïcödé,Привет,日本語,\U0001F600", self.WEB),
+            ("Ünïcödé,Orrery,Привет", self.MESSAGING),
+        ]
+        fullwidth = "\uFF2B\uFF45\uFF53\uFF54\uFF52\uFF45\uFF4C"  # Kestrel in fullwidth letters
+        for locale, code_page, folds_fullwidth in [("en_US.UTF-8", 1252, True), ("ru_RU.UTF-8", 1251, True),
+                                                   ("ja_JP.UTF-8", 932, False)]:
+            for argument, command in cases + [(fullwidth, self.WEB if folds_fullwidth else None)]:
+                with self.subTest(locale=locale, argument=argument):
+                    run = self.run_rolekit(argument, LC_ALL=locale)
+                    self.assertEqual(run.code_page, code_page, f"is the locale {locale} generated?")
+                    if command:
+                        self.assertLaunched(run, command)
+                        self.assertEqual(run.code, 0)
+                    else:
+                        self.assertNothingToDo(run)
+
+    def test_a_crashing_tool_passes_its_exception_code_through(self):
+        run = self.run_rolekit("Orrery", ROLEKIT_STANDIN_CRASH="1")
+        self.assertEqual(run.code, 0xC0000005)
+        self.assertEqual(run.launches, [{"image": DISM, "command": self.MESSAGING, "directory": SYSTEM32}])
+        # Wine notes the fault in one line on the crashing tool's standard
+        # error, which Windows would not; no debugger dump reaches either stream.
+        self.assertEqual(run.stdout, b"")
+        self.assertRegex(run.stderr, rb"\A(wine: Unhandled page fault [^\n]*\n)?\Z")
+
+    def test_a_slow_tool_is_waited_for(self):
+        started = time.monotonic()
+        run = self.run_rolekit("Orrery", tool_exit=3010, ROLEKIT_STANDIN_SLEEP_MS="4000")
+        self.assertGreaterEqual(time.monotonic() - started, 4)
+        self.assertLaunched(run, self.MESSAGING)
+        self.assertEqual(run.code, 3010)
+
+    def test_a_closed_standard_output_changes_no_exit_code(self):
+        for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", 0, 1)]:
+            with self.subTest(arguments=arguments):
+                run = self.run_rolekit(arguments, ROLEKIT_TEST_STDOUT="closed")
+                self.assertEqual((run.stdout, run.stderr, run.code, len(run.launches)), (b"", b"", code, launches))
 
 
 if __name__ == "__main__":

@@ -92,6 +92,7 @@ class Run:
     stdout: bytes
     stderr: bytes
     code: int
+    code_page: int  # the ANSI code page the program ran under
     launches: list
     parent: int  # report_exit.exe's own exit code; not 0 when it could not run the program
 
@@ -104,18 +105,19 @@ def read_launches(log):
     return [dict(line.split("=", 1) for line in lines[i:i + 3]) for i in range(0, len(lines), 3)]
 
 
-def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd):
+def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, **extra):
     """Runs program with the command-line tail arguments (verbatim; None for
-    none) from report_exit.exe, with the stand-in set to exit with tool_exit.
-    Its records and the exit code go to files named from scratch."""
+    none) from report_exit.exe, with the stand-in set to exit with tool_exit;
+    extra adds to the environment (the stand-in's and report_exit's switches,
+    a locale). Its records and the exit code go to files named from scratch."""
     log, result = Path(f"{scratch}.dism.log"), Path(f"{scratch}.exit")
     command = f'"{windows_path(program)}"' + ("" if arguments is None else " " + arguments)
     env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log),
-               ROLEKIT_STANDIN_EXIT=str(tool_exit))
+               ROLEKIT_STANDIN_EXIT=str(tool_exit), **extra)
     parent = subprocess.run(["wine", str(Path(report_exit).resolve()), windows_path(result)], env=env,
                             capture_output=True, cwd=cwd, timeout=600)
-    code = int(result.read_text()) if result.exists() else None
-    return Run(parent.stdout, parent.stderr, code, read_launches(log), parent.returncode)
+    code, code_page = map(int, result.read_text().split()) if result.exists() else (None, None)
+    return Run(parent.stdout, parent.stderr, code, code_page, read_launches(log), parent.returncode)
 
 
 def quote(argument):
