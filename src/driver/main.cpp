@@ -15,9 +15,9 @@ constexpr int kExitNothingToDo = 2;
 // Installers read only the exit code; a failed write must not change it, so
 // the stream's state is deliberately not looked at.
 void WriteLine(const char* line) {
-  std::fputs(line, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  (void)std::fputs(line, stdout);
+  (void)std::fputc('\n', stdout);
+  (void)std::fflush(stdout);
 }
 
 }  // namespace

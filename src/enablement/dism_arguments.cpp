@@ -3,21 +3,12 @@
 namespace rolekit {
 
 std::wstring BuildDismArguments(const FeatureSet& features) {
-  constexpr std::wstring_view kHead = L"/Online /Enable-Feature";
-  constexpr std::wstring_view kSwitch = L" /FeatureName:";
-  constexpr std::wstring_view kTail = L" /Quiet /NoRestart";
-
-  std::size_t length = kHead.size() + kTail.size();
-  for (const std::wstring_view name : features) length += kSwitch.size() + name.size();
-
-  std::wstring arguments;
-  arguments.reserve(length);
-  arguments += kHead;
+  std::wstring arguments = L"/Online /Enable-Feature";
   for (const std::wstring_view name : features) {
-    arguments += kSwitch;
+    arguments += L" /FeatureName:";
     arguments += name;
   }
-  arguments += kTail;
+  arguments += L" /Quiet /NoRestart";
   return arguments;
 }
 
