@@ -1,0 +1,126 @@
+// libFuzzer target: arbitrary UTF-16 text through the splitting, the
+// catalogue and the parameter string, under each of the eight combinations
+// of answers about the system. The first byte picks the answers; the rest is
+// the argument, two bytes (little-endian) a code unit.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "enablement/enablement.h"
+#include "requirements/catalogue.h"
+
+namespace {
+
+using rolekit::FeatureSet;
+using rolekit::OsFacts;
+
+constexpr std::wstring_view kHead = L"/Online /Enable-Feature";
+constexpr std::wstring_view kSwitch = L" /FeatureName:";
+constexpr std::wstring_view kTail = L" /Quiet /NoRestart";
+
+void Check(bool holds) {
+  if (!holds) std::abort();
+}
+
+OsFacts Answers(std::uint8_t bits) {
+  const bool at62 = (bits & 1) != 0;
+  const bool at100 = (bits & 2) != 0;
+  const bool workstation = (bits & 4) != 0;
+  return {.OsVersionAtLeast = [=](std::uint16_t major, std::uint16_t) { return major >= 10 ? at100 : at62; },
+          .IsWorkstation = [=] { return workstation; }};
+}
+
+// Every name any product needs on any system.
+const std::set<std::wstring_view> kCatalogue = [] {
+  std::set<std::wstring_view> names;
+  for (std::uint8_t bits = 0; bits < 8; ++bits) {
+    const FeatureSet all = rolekit::ResolveFeatures(L"Kestrel,Orrery", Answers(bits));
+    names.insert(all.begin(), all.end());
+  }
+  return names;
+}();
+
+bool IsIdentifier(const std::wstring& token, std::wstring_view identifier) {
+  if (token.size() != identifier.size()) return false;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    const wchar_t c = token[i];
+    const wchar_t folded = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+    const wchar_t expected = identifier[i] >= L'A' && identifier[i] <= L'Z'
+                                 ? static_cast<wchar_t>(identifier[i] + (L'a' - L'A'))
+                                 : identifier[i];
+    if (folded != expected) return false;
+  }
+  return true;
+}
+
+bool OrdinalLess(std::wstring_view a, std::wstring_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
+    return static_cast<std::uint16_t>(x) < static_cast<std::uint16_t>(y);
+  });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t bits = data[0] & 7;
+  std::wstring text;
+  for (std::size_t i = 1; i + 1 < size; i += 2) {
+    text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
+  }
+
+  // The tokens are the comma-free runs of the text, nothing dropped or added.
+  const rolekit::ProductList tokens = rolekit::SplitProducts(text, L",");
+  std::wstring joined;
+  for (const std::wstring_view token : tokens) {
+    Check(!token.empty() && token.find(L',') == std::wstring_view::npos);
+    joined += token;
+  }
+  std::wstring withoutCommas = text;
+  std::erase(withoutCommas, L',');
+  Check(joined == withoutCommas);
+
+  // Which lists the text asks for, read the plain way.
+  bool web = false;
+  bool messaging = false;
+  std::wstring token;
+  for (const wchar_t c : text + L',') {
+    if (c != L',') {
+      token.push_back(c);
+      continue;
+    }
+    web = web || IsIdentifier(token, L"Kestrel") || IsIdentifier(token, L"Tamarind") ||
+          IsIdentifier(token, L"Lanternfly");
+    messaging = messaging || IsIdentifier(token, L"Orrery");
+    token.clear();
+  }
+
+  const FeatureSet features = rolekit::ResolveFeatures(text, Answers(bits));
+  const std::size_t webSize = (bits & 1) != 0 ? 25 : 26;
+  const std::size_t messagingSize = (bits & 4) != 0 || (bits & 2) == 0 ? 14 : 15;
+  Check(features.size() == (web ? webSize : 0) + (messaging ? messagingSize : 0));
+  Check(features.contains(L"IIS-WebServerRole") == web);
+  Check(features.contains(L"MSMQ-Server") == messaging);
+  Check(std::ranges::all_of(features, [](std::wstring_view name) { return kCatalogue.contains(name); }));
+  Check(std::ranges::adjacent_find(features, [](auto a, auto b) { return !OrdinalLess(a, b); }) == features.end());
+
+  // The parameter string reads back as exactly the set, in its order.
+  const std::wstring arguments = rolekit::BuildDismArguments(features);
+  Check(arguments.starts_with(kHead) && arguments.ends_with(kTail));
+  std::wstring_view middle(arguments);
+  middle = middle.substr(kHead.size(), middle.size() - kHead.size() - kTail.size());
+  auto expected = features.begin();
+  while (!middle.empty()) {
+    Check(middle.starts_with(kSwitch) && expected != features.end());
+    middle.remove_prefix(kSwitch.size());
+    const std::size_t end = std::min(middle.find(kSwitch), middle.size());
+    Check(middle.substr(0, end) == *expected++);
+    middle.remove_prefix(end);
+  }
+  Check(expected == features.end());
+  return 0;
+}
