@@ -1,6 +1,5 @@
 // rolekit: enables the Windows features that the named products need, in one
 // elevated run of dism.exe, and exits with that run's exit code.
-#include <cstdint>
 #include <cstdio>
 
 #include "driver/platform.h"

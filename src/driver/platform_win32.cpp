@@ -1,8 +1,7 @@
-#include "driver/platform.h"
-
 #include <cstring>
 #include <limits>
 
+#include "driver/platform.h"
 #include "win32.h"
 
 namespace rolekit {
@@ -24,7 +23,8 @@ std::wstring WidenArgument(const char* narrow) {
   const int wideLength = MultiByteToWideChar(CP_THREAD_ACP, 0, narrow, narrowLength, nullptr, 0);
   if (wideLength <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, narrow, narrowLength, wide.data(), wideLength) != wideLength) return {};
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, narrow, narrowLength, wide.data(), wideLength) != wideLength)
+    return {};
   return wide;
 }
 

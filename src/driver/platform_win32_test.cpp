@@ -1,9 +1,8 @@
-#include "driver/platform.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "driver/platform.h"
 #include "win32.h"
 
 namespace rolekit {
@@ -19,7 +18,8 @@ TEST(WidenArgument, KeepsAsciiAsItIs) {
 
 TEST(RestrictDllSearch, LoadsNothingFromTheProgramsFolder) {
   // The build puts rolekit_planted.dll beside this test program.
-  const HMODULE planted = LoadLibraryExW(L"rolekit_planted.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+  const HMODULE planted =
+      LoadLibraryExW(L"rolekit_planted.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
   ASSERT_NE(planted, nullptr) << "the planted DLL is missing or cannot load";
   ASSERT_TRUE(FreeLibrary(planted));
 

@@ -1,6 +1,6 @@
-#include "enablement/enablement.h"
-
 #include <gtest/gtest.h>
+
+#include "enablement/enablement.h"
 
 namespace rolekit {
 namespace {
@@ -32,7 +32,8 @@ TEST(BuildDismArguments, HasTheLengthsOfTheCatalogueSets) {
        L"/Online /Enable-Feature /FeatureName:IIS-ASPNET45 /FeatureName:IIS-ApplicationDevelopment ",
        L" /FeatureName:WAS-WindowsActivationService /Quiet /NoRestart"},
       {L"Kestrel,Orrery", Fixed(false, true, false), 1321,
-       L"/Online /Enable-Feature /FeatureName:IIS-ASP /FeatureName:IIS-ASPNET /FeatureName:IIS-ApplicationDevelopment ",
+       L"/Online /Enable-Feature /FeatureName:IIS-ASP /FeatureName:IIS-ASPNET "
+       L"/FeatureName:IIS-ApplicationDevelopment ",
        L" /FeatureName:WCF-TCP-PortSharing45 /Quiet /NoRestart"},
   };
   for (const auto& c : cases) {

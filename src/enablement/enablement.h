@@ -18,8 +18,8 @@ std::wstring GetSystemFolder();
 // Starts file with verb, hidden, waits for it without limit and returns its
 // exit code; a launch, wait or read that fails returns the platform's error
 // code instead, never 0.
-std::uint32_t RunElevated(const std::wstring& file, const std::wstring& verb,
-                          const std::wstring& parameters, const std::wstring& directory);
+std::uint32_t RunElevated(const std::wstring& file, const std::wstring& verb, const std::wstring& parameters,
+                          const std::wstring& directory);
 
 // Waits without limit for the process behind handle, closes it and returns
 // its exit code, or the platform's error code when there is no handle or the

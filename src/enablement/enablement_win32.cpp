@@ -1,5 +1,4 @@
 #include "enablement/enablement.h"
-
 #include "win32.h"
 
 namespace rolekit {
@@ -30,8 +29,8 @@ std::uint32_t WaitForExitCode(void* process) {
   return result;
 }
 
-std::uint32_t RunElevated(const std::wstring& file, const std::wstring& verb,
-                          const std::wstring& parameters, const std::wstring& directory) {
+std::uint32_t RunElevated(const std::wstring& file, const std::wstring& verb, const std::wstring& parameters,
+                          const std::wstring& directory) {
   SHELLEXECUTEINFOW launch{};
   launch.cbSize = sizeof launch;
   launch.fMask = SEE_MASK_NOCLOSEPROCESS;

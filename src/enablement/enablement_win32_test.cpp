@@ -1,5 +1,3 @@
-#include "enablement/enablement.h"
-
 #include <gtest/gtest.h>
 
 #include <cwctype>
@@ -7,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "enablement/enablement.h"
 #include "win32.h"
 
 namespace rolekit {
@@ -45,7 +44,8 @@ struct Child {
     std::wstring command = GetSystemFolder() + L"\\dism.exe";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
     CloseHandle(info.hThread);
   }
   ~Child() {
@@ -55,13 +55,14 @@ struct Child {
   HANDLE OpenWith(DWORD rights) const { return OpenProcess(rights, FALSE, info.dwProcessId); }
 };
 
-TEST(GetSystemFolder, IsTheSystem32Folder) {
-  EXPECT_EQ(Lower(GetSystemFolder()), L"c:\\windows\\system32");
-}
+TEST(GetSystemFolder, IsTheSystem32Folder) { EXPECT_EQ(Lower(GetSystemFolder()), L"c:\\windows\\system32"); }
 
 TEST(WaitForExitCode, PassesTheFullExitCodeThrough) {
   StandIn standIn;
-  for (const auto& [text, code] : {std::pair{L"0", 0UL}, {L"3010", 3010UL}, {L"0xC0000005", 0xC0000005UL}, {L"0xFFFFFFFF", 0xFFFFFFFFUL}}) {
+  for (const auto& [text, code] : {std::pair{L"0", 0UL},
+                                   {L"3010", 3010UL},
+                                   {L"0xC0000005", 0xC0000005UL},
+                                   {L"0xFFFFFFFF", 0xFFFFFFFFUL}}) {
     Child child(text);
     EXPECT_EQ(WaitForExitCode(child.OpenWith(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION)), code);
   }
@@ -73,7 +74,8 @@ TEST(WaitForExitCode, NeverReportsSuccessItDidNotSee) {
   {
     Child child(L"0");
     EXPECT_EQ(WaitForExitCode(child.OpenWith(PROCESS_QUERY_LIMITED_INFORMATION)),
-              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED)) << "the wait fails";
+              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED))
+        << "the wait fails";
   }
   {
     Child child(L"0");

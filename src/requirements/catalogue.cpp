@@ -8,49 +8,71 @@
 namespace rolekit {
 namespace {
 
-using Names = std::span<const std::wstring_view>;
-
 constexpr std::array<std::wstring_view, 3> kWebProducts = {L"Kestrel", L"Tamarind", L"Lanternfly"};
 constexpr std::wstring_view kMessagingProduct = L"Orrery";
 
 // List A: the web server, process activation and ASP.NET.
 constexpr std::wstring_view kWebFixed[] = {
-    L"IIS-WebServerRole",       L"WAS-WindowsActivationService",
-    L"WAS-ProcessModel",        L"WAS-ConfigurationAPI",
-    L"IIS-ISAPIExtensions",     L"IIS-ApplicationDevelopment",
-    L"IIS-ISAPIFilter",         L"IIS-HttpRedirect",
-    L"IIS-StaticContent",       L"IIS-WebServer",
-    L"IIS-WebServerManagementTools", L"IIS-ManagementConsole",
-    L"IIS-CommonHttpFeatures",  L"IIS-DefaultDocument",
-    L"IIS-DirectoryBrowsing",   L"IIS-HealthAndDiagnostics",
-    L"IIS-HttpErrors",          L"IIS-HttpLogging",
-    L"IIS-Performance",         L"IIS-HttpCompressionStatic",
-    L"IIS-RequestFiltering",    L"IIS-Security",
+    L"IIS-WebServerRole",
+    L"WAS-WindowsActivationService",
+    L"WAS-ProcessModel",
+    L"WAS-ConfigurationAPI",
+    L"IIS-ISAPIExtensions",
+    L"IIS-ApplicationDevelopment",
+    L"IIS-ISAPIFilter",
+    L"IIS-HttpRedirect",
+    L"IIS-StaticContent",
+    L"IIS-WebServer",
+    L"IIS-WebServerManagementTools",
+    L"IIS-ManagementConsole",
+    L"IIS-CommonHttpFeatures",
+    L"IIS-DefaultDocument",
+    L"IIS-DirectoryBrowsing",
+    L"IIS-HealthAndDiagnostics",
+    L"IIS-HttpErrors",
+    L"IIS-HttpLogging",
+    L"IIS-Performance",
+    L"IIS-HttpCompressionStatic",
+    L"IIS-RequestFiltering",
+    L"IIS-Security",
 };
 // Windows 8 / Server 2012 (6.2) and later ship ASP.NET 4.5 under these names.
-constexpr std::wstring_view kWebNewer[] = {
-    L"IIS-ASPNET45", L"IIS-NetFxExtensibility45", L"NetFx4Extended-ASPNET45"};
-constexpr std::wstring_view kWebOlder[] = {
-    L"IIS-ASPNET", L"IIS-NetFxExtensibility", L"WAS-NetFxEnvironment", L"IIS-RequestMonitor"};
+constexpr std::wstring_view kWebNewer[] = {L"IIS-ASPNET45", L"IIS-NetFxExtensibility45",
+                                           L"NetFx4Extended-ASPNET45"};
+constexpr std::wstring_view kWebOlder[] = {L"IIS-ASPNET", L"IIS-NetFxExtensibility", L"WAS-NetFxEnvironment",
+                                           L"IIS-RequestMonitor"};
 
 // List B: message queuing, WCF activation and the rest of IIS.
 constexpr std::wstring_view kMessagingFixed[] = {
-    L"MSMQ-Server",           L"IIS-ASP",
-    L"IIS-CGI",               L"IIS-ServerSideIncludes",
-    L"IIS-HttpTracing",       L"WCF-Services45",
-    L"WCF-TCP-Activation45",  L"WCF-HTTP-Activation45",
-    L"WCF-Pipe-Activation45", L"WCF-MSMQ-Activation45",
-    L"WCF-TCP-PortSharing45", L"IIS-ApplicationInit",
+    L"MSMQ-Server",
+    L"IIS-ASP",
+    L"IIS-CGI",
+    L"IIS-ServerSideIncludes",
+    L"IIS-HttpTracing",
+    L"WCF-Services45",
+    L"WCF-TCP-Activation45",
+    L"WCF-HTTP-Activation45",
+    L"WCF-Pipe-Activation45",
+    L"WCF-MSMQ-Activation45",
+    L"WCF-TCP-PortSharing45",
+    L"IIS-ApplicationInit",
     L"IIS-WebSockets",
 };
 // Server editions from 10.0 split the queue container into two features.
 constexpr std::wstring_view kMessagingWorkstation[] = {L"MSMQ-Container"};
 constexpr std::wstring_view kMessagingServer[] = {L"MSMQ", L"MSMQ-Services"};
 
-constexpr std::array<Names, 6> kParts = {kWebFixed,       kWebNewer,
-                                         kWebOlder,       kMessagingFixed,
-                                         kMessagingWorkstation, kMessagingServer};
-enum Part : std::size_t { WebFixed, WebNewer, WebOlder, MessagingFixed, MessagingWorkstation, MessagingServer };
+enum Part : std::size_t {
+  WebFixed,
+  WebNewer,
+  WebOlder,
+  MessagingFixed,
+  MessagingWorkstation,
+  MessagingServer
+};
+// Indexed by Part.
+constexpr std::array<std::span<const std::wstring_view>, 6> kParts = {
+    kWebFixed, kWebNewer, kWebOlder, kMessagingFixed, kMessagingWorkstation, kMessagingServer};
 
 constexpr wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
 

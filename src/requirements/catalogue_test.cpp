@@ -38,34 +38,86 @@ Names Resolve(std::wstring_view argument, Answers answers) {
 }
 
 // The orders a user sees in the parameter string: ordinal, uppercase first.
-const Names kWebNewer = {
-    L"IIS-ASPNET45", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures",
-    L"IIS-DefaultDocument", L"IIS-DirectoryBrowsing", L"IIS-HealthAndDiagnostics",
-    L"IIS-HttpCompressionStatic", L"IIS-HttpErrors", L"IIS-HttpLogging", L"IIS-HttpRedirect",
-    L"IIS-ISAPIExtensions", L"IIS-ISAPIFilter", L"IIS-ManagementConsole",
-    L"IIS-NetFxExtensibility45", L"IIS-Performance", L"IIS-RequestFiltering", L"IIS-Security",
-    L"IIS-StaticContent", L"IIS-WebServer", L"IIS-WebServerManagementTools",
-    L"IIS-WebServerRole", L"NetFx4Extended-ASPNET45", L"WAS-ConfigurationAPI",
-    L"WAS-ProcessModel", L"WAS-WindowsActivationService"};
-const Names kWebOlder = {
-    L"IIS-ASPNET", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures",
-    L"IIS-DefaultDocument", L"IIS-DirectoryBrowsing", L"IIS-HealthAndDiagnostics",
-    L"IIS-HttpCompressionStatic", L"IIS-HttpErrors", L"IIS-HttpLogging", L"IIS-HttpRedirect",
-    L"IIS-ISAPIExtensions", L"IIS-ISAPIFilter", L"IIS-ManagementConsole",
-    L"IIS-NetFxExtensibility", L"IIS-Performance", L"IIS-RequestFiltering",
-    L"IIS-RequestMonitor", L"IIS-Security", L"IIS-StaticContent", L"IIS-WebServer",
-    L"IIS-WebServerManagementTools", L"IIS-WebServerRole", L"WAS-ConfigurationAPI",
-    L"WAS-NetFxEnvironment", L"WAS-ProcessModel", L"WAS-WindowsActivationService"};
-const Names kMessagingWorkstation = {
-    L"IIS-ASP", L"IIS-ApplicationInit", L"IIS-CGI", L"IIS-HttpTracing",
-    L"IIS-ServerSideIncludes", L"IIS-WebSockets", L"MSMQ-Container", L"MSMQ-Server",
-    L"WCF-HTTP-Activation45", L"WCF-MSMQ-Activation45", L"WCF-Pipe-Activation45",
-    L"WCF-Services45", L"WCF-TCP-Activation45", L"WCF-TCP-PortSharing45"};
-const Names kMessagingServer = {
-    L"IIS-ASP", L"IIS-ApplicationInit", L"IIS-CGI", L"IIS-HttpTracing",
-    L"IIS-ServerSideIncludes", L"IIS-WebSockets", L"MSMQ", L"MSMQ-Server", L"MSMQ-Services",
-    L"WCF-HTTP-Activation45", L"WCF-MSMQ-Activation45", L"WCF-Pipe-Activation45",
-    L"WCF-Services45", L"WCF-TCP-Activation45", L"WCF-TCP-PortSharing45"};
+const Names kWebNewer = {L"IIS-ASPNET45",
+                         L"IIS-ApplicationDevelopment",
+                         L"IIS-CommonHttpFeatures",
+                         L"IIS-DefaultDocument",
+                         L"IIS-DirectoryBrowsing",
+                         L"IIS-HealthAndDiagnostics",
+                         L"IIS-HttpCompressionStatic",
+                         L"IIS-HttpErrors",
+                         L"IIS-HttpLogging",
+                         L"IIS-HttpRedirect",
+                         L"IIS-ISAPIExtensions",
+                         L"IIS-ISAPIFilter",
+                         L"IIS-ManagementConsole",
+                         L"IIS-NetFxExtensibility45",
+                         L"IIS-Performance",
+                         L"IIS-RequestFiltering",
+                         L"IIS-Security",
+                         L"IIS-StaticContent",
+                         L"IIS-WebServer",
+                         L"IIS-WebServerManagementTools",
+                         L"IIS-WebServerRole",
+                         L"NetFx4Extended-ASPNET45",
+                         L"WAS-ConfigurationAPI",
+                         L"WAS-ProcessModel",
+                         L"WAS-WindowsActivationService"};
+const Names kWebOlder = {L"IIS-ASPNET",
+                         L"IIS-ApplicationDevelopment",
+                         L"IIS-CommonHttpFeatures",
+                         L"IIS-DefaultDocument",
+                         L"IIS-DirectoryBrowsing",
+                         L"IIS-HealthAndDiagnostics",
+                         L"IIS-HttpCompressionStatic",
+                         L"IIS-HttpErrors",
+                         L"IIS-HttpLogging",
+                         L"IIS-HttpRedirect",
+                         L"IIS-ISAPIExtensions",
+                         L"IIS-ISAPIFilter",
+                         L"IIS-ManagementConsole",
+                         L"IIS-NetFxExtensibility",
+                         L"IIS-Performance",
+                         L"IIS-RequestFiltering",
+                         L"IIS-RequestMonitor",
+                         L"IIS-Security",
+                         L"IIS-StaticContent",
+                         L"IIS-WebServer",
+                         L"IIS-WebServerManagementTools",
+                         L"IIS-WebServerRole",
+                         L"WAS-ConfigurationAPI",
+                         L"WAS-NetFxEnvironment",
+                         L"WAS-ProcessModel",
+                         L"WAS-WindowsActivationService"};
+const Names kMessagingWorkstation = {L"IIS-ASP",
+                                     L"IIS-ApplicationInit",
+                                     L"IIS-CGI",
+                                     L"IIS-HttpTracing",
+                                     L"IIS-ServerSideIncludes",
+                                     L"IIS-WebSockets",
+                                     L"MSMQ-Container",
+                                     L"MSMQ-Server",
+                                     L"WCF-HTTP-Activation45",
+                                     L"WCF-MSMQ-Activation45",
+                                     L"WCF-Pipe-Activation45",
+                                     L"WCF-Services45",
+                                     L"WCF-TCP-Activation45",
+                                     L"WCF-TCP-PortSharing45"};
+const Names kMessagingServer = {L"IIS-ASP",
+                                L"IIS-ApplicationInit",
+                                L"IIS-CGI",
+                                L"IIS-HttpTracing",
+                                L"IIS-ServerSideIncludes",
+                                L"IIS-WebSockets",
+                                L"MSMQ",
+                                L"MSMQ-Server",
+                                L"MSMQ-Services",
+                                L"WCF-HTTP-Activation45",
+                                L"WCF-MSMQ-Activation45",
+                                L"WCF-Pipe-Activation45",
+                                L"WCF-Services45",
+                                L"WCF-TCP-Activation45",
+                                L"WCF-TCP-PortSharing45"};
 
 Names Union(const Names& a, const Names& b) {
   const FeatureSet both = [&] {
@@ -118,8 +170,12 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
       {L"Orrery", {.at100 = true, .workstation = false}, kMessagingServer},
       {L"Kestrel,Orrery", {.at62 = true, .workstation = true}, Union(kWebNewer, kMessagingWorkstation)},
       {L"Orrery,Kestrel", {.at62 = false, .workstation = true}, Union(kWebOlder, kMessagingWorkstation)},
-      {L"Kestrel,Orrery", {.at62 = true, .at100 = true, .workstation = false}, Union(kWebNewer, kMessagingServer)},
-      {L"Kestrel,Orrery", {.at62 = false, .at100 = true, .workstation = false}, Union(kWebOlder, kMessagingServer)},
+      {L"Kestrel,Orrery",
+       {.at62 = true, .at100 = true, .workstation = false},
+       Union(kWebNewer, kMessagingServer)},
+      {L"Kestrel,Orrery",
+       {.at62 = false, .at100 = true, .workstation = false},
+       Union(kWebOlder, kMessagingServer)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Resolve(c.argument, c.answers), c.expected) << std::wstring(c.argument);
@@ -154,9 +210,9 @@ TEST(ResolveFeatures, MatchesWholeTokensFoldingAsciiCaseOnly) {
       {L"Kestrelx", {}},
       {L"Kestre", {}},
       {L"Kestrel\0"sv, {}},
-      {L"\uFF2Bestrel", {}},   // fullwidth K
-      {L"Kestre\u0130", {}},   // dotted capital I
-      {L"\u212Aestrel", {}},   // Kelvin sign, which Unicode folds to k
+      {L"\uFF2Bestrel", {}},  // fullwidth K
+      {L"Kestre\u0130", {}},  // dotted capital I
+      {L"\u212Aestrel", {}},  // Kelvin sign, which Unicode folds to k
       {L"Orr\u00C9ry", {}},
   };
   for (const auto& c : cases) {

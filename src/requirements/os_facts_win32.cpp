@@ -1,5 +1,4 @@
 #include "requirements/os_facts.h"
-
 #include "win32.h"
 
 namespace rolekit {
@@ -22,8 +21,8 @@ bool Workstation() {
   OSVERSIONINFOEXW wanted{};
   wanted.dwOSVersionInfoSize = sizeof wanted;
   wanted.wProductType = VER_NT_WORKSTATION;
-  return VerifyVersionInfoW(&wanted, VER_PRODUCT_TYPE,
-                            VerSetConditionMask(0, VER_PRODUCT_TYPE, VER_EQUAL)) != FALSE;
+  return VerifyVersionInfoW(&wanted, VER_PRODUCT_TYPE, VerSetConditionMask(0, VER_PRODUCT_TYPE, VER_EQUAL)) !=
+         FALSE;
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(features.contains(L"IIS-WebServerRole") == web);
   Check(features.contains(L"MSMQ-Server") == messaging);
   Check(std::ranges::all_of(features, [](std::wstring_view name) { return kCatalogue.contains(name); }));
-  Check(std::ranges::adjacent_find(features, [](auto a, auto b) { return !OrdinalLess(a, b); }) == features.end());
+  Check(std::ranges::adjacent_find(features, [](auto a, auto b) { return !OrdinalLess(a, b); }) ==
+        features.end());
 
   // The parameter string reads back as exactly the set, in its order.
   const std::wstring arguments = rolekit::BuildDismArguments(features);
