@@ -44,21 +44,19 @@ WEB_OLDER = [
 ]
 # Every system Wine can pretend to be reports below 10.0 to a program without
 # a supported-OS list, so list B always takes its workstation variant here.
-MESSAGING = (
-    "/FeatureName:IIS-ASP /FeatureName:IIS-ApplicationInit /FeatureName:IIS-CGI"
-    " /FeatureName:IIS-HttpTracing /FeatureName:IIS-ServerSideIncludes /FeatureName:IIS-WebSockets"
-    " /FeatureName:MSMQ-Container /FeatureName:MSMQ-Server /FeatureName:WCF-HTTP-Activation45"
-    " /FeatureName:WCF-MSMQ-Activation45 /FeatureName:WCF-Pipe-Activation45 /FeatureName:WCF-Services45"
-    " /FeatureName:WCF-TCP-Activation45 /FeatureName:WCF-TCP-PortSharing45"
-)
-MESSAGING_ONLY = "/Online /Enable-Feature " + MESSAGING + " /Quiet /NoRestart"
+MESSAGING = [
+    "IIS-ASP", "IIS-ApplicationInit", "IIS-CGI", "IIS-HttpTracing", "IIS-ServerSideIncludes",
+    "IIS-WebSockets", "MSMQ-Container", "MSMQ-Server", "WCF-HTTP-Activation45", "WCF-MSMQ-Activation45",
+    "WCF-Pipe-Activation45", "WCF-Services45", "WCF-TCP-Activation45", "WCF-TCP-PortSharing45",
+]
 
 USAGE = b"Usage: Products\r\nrolekit.exe Product1,Product2\r\n"
 NOTHING = b"No features required\r\n"
 
 
-def dism_command(names):
-    switches = "".join(" /FeatureName:" + name for name in names)
+def dism_command(*lists):
+    """The command line dism.exe must see for the union of the lists, in ordinal order."""
+    switches = "".join(" /FeatureName:" + name for name in sorted(set().union(*lists)))
     return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
 
 
@@ -107,13 +105,12 @@ class EndToEnd(WinePrefix):
                 self.assertNothingToDo(self.run_rolekit(arguments))
 
     def test_one_launch_with_the_whole_set(self):
-        web = dism_command(self.WEB)
-        both = dism_command(sorted(self.WEB + MESSAGING.replace("/FeatureName:", "").split()))
+        web, both = dism_command(self.WEB), dism_command(self.WEB, MESSAGING)
         cases = {
             "Kestrel": web,
             "Tamarind": web,
             "Lanternfly": web,
-            "Orrery": f'"{DISM}" {MESSAGING_ONLY}',
+            "Orrery": dism_command(MESSAGING),
             "kEsTrEl,ORRERY": both,
             "orrery,LANTERNFLY": both,
             "Orrery,,Lanternfly,tamarind,Kestrel,Orrery,": both,
@@ -133,7 +130,7 @@ class EndToEnd(WinePrefix):
         for code in [0, 1, 2, 3010, 0x800F081F, 0xC0000005, 0xFFFFFFFF]:
             with self.subTest(code=hex(code)):
                 run = self.run_rolekit("Orrery", tool_exit=code)
-                self.assertLaunched(run, f'"{DISM}" {MESSAGING_ONLY}')
+                self.assertLaunched(run, dism_command(MESSAGING))
                 self.assertEqual(run.code, code)
 
     def test_a_launch_that_fails_exits_non_zero_prints_nothing_and_starts_no_other_dism(self):
@@ -180,8 +177,8 @@ class Limits(WinePrefix, unittest.TestCase):
 
     WINDOWS = "win10"
     WEB = dism_command(WEB_NEWER)
-    BOTH = dism_command(sorted(WEB_NEWER + MESSAGING.replace("/FeatureName:", "").split()))
-    MESSAGING = f'"{DISM}" {MESSAGING_ONLY}'
+    BOTH = dism_command(WEB_NEWER, MESSAGING)
+    MESSAGING = dism_command(MESSAGING)
 
     def test_the_longest_command_line(self):
         # Windows takes 32,767 units with the terminating NUL; the program's
