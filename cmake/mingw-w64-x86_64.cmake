@@ -15,3 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Every program built here must start on a clean Windows (or a bare Wine
 # prefix) with no runtime DLL beside it: link the C, C++ and thread runtimes in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# Programs built here run on Linux under Wine, each in a throwaway prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/winebox.py run)
