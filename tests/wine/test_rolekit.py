@@ -89,6 +89,14 @@ class WinePrefix:
     def assertNothingToDo(self, run):
         self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
 
+    def assertOutcome(self, run, command):
+        """One silent, successful launch of command; with None, nothing to do."""
+        if command is None:
+            self.assertNothingToDo(run)
+        else:
+            self.assertLaunched(run, command)
+            self.assertEqual(run.code, 0)
+
 
 class EndToEnd(WinePrefix):
     WEB = None
@@ -122,9 +130,7 @@ class EndToEnd(WinePrefix):
         }
         for arguments, command in cases.items():
             with self.subTest(arguments=arguments):
-                run = self.run_rolekit(arguments)
-                self.assertLaunched(run, command)
-                self.assertEqual(run.code, 0)
+                self.assertOutcome(self.run_rolekit(arguments), command)
 
     def test_the_tool_exit_code_passes_through_in_full(self):
         for code in [0, 1, 2, 3010, 0x800F081F, 0xC0000005, 0xFFFFFFFF]:
@@ -189,11 +195,7 @@ class Limits(WinePrefix, unittest.TestCase):
             argument = (unit * (room // len(unit) + 1))[:room]
             with self.subTest(unit=unit):
                 run = self.run_rolekit(argument)
-                if command:
-                    self.assertLaunched(run, command)
-                    self.assertEqual(run.code, 0)
-                else:
-                    self.assertNothingToDo(run)
+                self.assertOutcome(run, command)
 
     def test_ansi_code_pages(self):
         # Windows hands the program its argument in the ANSI code page,
@@ -214,11 +216,7 @@ class Limits(WinePrefix, unittest.TestCase):
                 with self.subTest(locale=locale, argument=argument):
                     run = self.run_rolekit(argument, LC_ALL=locale)
                     self.assertEqual(run.code_page, code_page, f"is the locale {locale} generated?")
-                    if command:
-                        self.assertLaunched(run, command)
-                        self.assertEqual(run.code, 0)
-                    else:
-                        self.assertNothingToDo(run)
+                    self.assertOutcome(run, command)
 
     def test_a_crashing_tool_passes_its_exception_code_through(self):
         run = self.run_rolekit("Orrery", ROLEKIT_STANDIN_CRASH="1")
