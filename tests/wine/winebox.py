@@ -24,7 +24,7 @@ from pathlib import Path
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
 
 
-def wine_env(prefix, extra=None):
+def wine_env(prefix):
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY" and not k.startswith("WAYLAND")}
     env.update(
         WINEPREFIX=str(prefix),
@@ -32,7 +32,6 @@ def wine_env(prefix, extra=None):
         # No Mono or Gecko installers, and our own dism.exe instead of Wine's stub.
         WINEDLLOVERRIDES="mscoree,mshtml=;dism.exe=n",
     )
-    env.update(extra or {})
     return env
 
 
