@@ -33,7 +33,10 @@ std::uint32_t RunElevated(const std::wstring& file, const std::wstring& verb, co
                           const std::wstring& directory) {
   SHELLEXECUTEINFOW launch{};
   launch.cbSize = sizeof launch;
-  launch.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // Without FLAG_NO_UI a launch that fails shows a modal error box before it
+  // returns; nobody dismisses it in an unattended install, which would then
+  // wait forever instead of getting the error code.
+  launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   launch.hwnd = nullptr;
   launch.lpVerb = verb.c_str();
   launch.lpFile = file.c_str();

@@ -101,15 +101,16 @@ TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
             "image=C:\\windows\\system32\\dism.exe\n"
             "command=\"C:\\windows\\system32\\dism.exe\" /Online /Enable-Feature"
             " /FeatureName:IIS-ASP /FeatureName:IIS-WebServer /Quiet /NoRestart\n"
-            "directory=C:\\windows\\system32\n");
+            "directory=C:\\windows\\system32\n"
+            "show=0\n");
 }
 
 TEST(RunDism, StartsNothingWithoutTheSystemFolder) {
   StandIn standIn;
   EXPECT_EQ(RunDism(L"", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
-  // Windows says ERROR_FILE_NOT_FOUND; Wine, unable to show its message box
-  // without a display, says ERROR_INVALID_WINDOW_HANDLE. Either way not 0.
-  EXPECT_NE(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}), 0U);
+  // With no error box to show, the shell's real reason comes back.
+  EXPECT_EQ(RunDism(L"C:\\windows", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(standIn.Record(), "");
 }
 
