@@ -7,6 +7,8 @@
 //
 // With ROLEKIT_TEST_STDOUT=closed the program's standard output is a pipe
 // whose reading end is already closed, so that every write to it fails.
+// ROLEKIT_TEST_WINEDEBUG becomes the program's WINEDEBUG: Wine then traces
+// the program and its children only, not this parent or Wine's own services.
 #include <cstdio>
 #include <string>
 
@@ -34,6 +36,8 @@ int wmain(int argc, wchar_t* argv[]) {
     startup.hStdOutput = writer;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
+  wchar_t trace[1024] = L"";
+  if (GetEnvironmentVariableW(L"ROLEKIT_TEST_WINEDEBUG", trace, 1024) > 0) SetEnvironmentVariableW(L"WINEDEBUG", trace);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {

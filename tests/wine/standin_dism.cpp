@@ -1,8 +1,9 @@
 // A recording stand-in for dism.exe. Each run appends what it was given to the
-// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of three lines:
+// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of four lines:
 //   image=<the file that was started>
 //   command=<its whole command line>
 //   directory=<its working directory>
+//   show=<the window state it was given (wShowWindow), or "default">
 // and then exits with the code in ROLEKIT_STANDIN_EXIT (any C integer form;
 // 0 when unset). To play a misbehaving tool it first sleeps for
 // ROLEKIT_STANDIN_SLEEP_MS milliseconds, and crashes on an access violation
@@ -37,13 +38,17 @@ int main() {
   GetModuleFileNameW(nullptr, image, MAX_PATH);
   wchar_t directory[MAX_PATH] = L"";
   GetCurrentDirectoryW(MAX_PATH, directory);
+  STARTUPINFOW startup{};
+  GetStartupInfoW(&startup);
+  const std::string show =
+      (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(startup.wShowWindow) : "default";
 
   const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
   if (!log.empty()) {
     FILE* file = _wfopen(log.c_str(), L"ab");
     if (file == nullptr) return 0x7E57;
-    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\n", Utf8(image).c_str(),
-                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str());
+    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\n", Utf8(image).c_str(),
+                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str());
     std::fclose(file);
   }
   Sleep(static_cast<DWORD>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_SLEEP_MS").c_str(), nullptr, 0)));

@@ -50,6 +50,13 @@ MESSAGING = [
     "WCF-Pipe-Activation45", "WCF-Services45", "WCF-TCP-Activation45", "WCF-TCP-PortSharing45",
 ]
 
+# The platform calls of a run, as Wine traced them (winebox.platform_calls).
+CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
+VERSION, EDITION = "VerifyVersionInfoW(0x23,0x1801b)", "VerifyVersionInfoW(0x80,0x200000)"
+LAUNCH = ["SHGetFolderPathW(0x0,0x25,0x0,0x0)",
+          rf"ShellExecuteExW(mask=0x440,hwnd=0x0,verb=runas,file={DISM},dir={SYSTEM32},show=0x0)"]
+WAIT = ["WaitForSingleObject(h1,0xffffffff)", "GetExitCodeProcess(h1)", "CloseHandle(h1)"]
+
 USAGE = b"Usage: Products\r\nrolekit.exe Product1,Product2\r\n"
 NOTHING = b"No features required\r\n"
 
@@ -84,7 +91,7 @@ class WinePrefix:
 
     def assertLaunched(self, run, command):
         self.assertEqual((run.stdout, run.stderr), (b"", b""))
-        self.assertEqual(run.launches, [{"image": DISM, "command": command, "directory": SYSTEM32}])
+        self.assertEqual(run.launches, [{"image": DISM, "command": command, "directory": SYSTEM32, "show": "0"}])
 
     def assertNothingToDo(self, run):
         self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
@@ -149,13 +156,29 @@ class EndToEnd(WinePrefix):
         dism = self.prefix / "drive_c/windows/system32/dism.exe"
         dism.unlink()
         try:
-            runs = [self.run_rolekit("Kestrel", program=program, cwd=downloads)
+            runs = [self.run_rolekit("Kestrel", program=program, cwd=downloads, trace=True)
                     for program in (ROLEKIT, downloads / "rolekit.exe")]
         finally:
             shutil.copyfile(STANDIN, dism)
         for run in runs:
-            self.assertEqual((run.stdout, run.stderr, run.launches), (b"", b"", []))
-            self.assertNotEqual(run.code, 0)
+            self.assertEqual((run.stdout, run.stderr, run.launches, run.code), (b"", b"", [], 2))
+            self.assertEqual(run.calls, CONVERT + [VERSION] + LAUNCH, "no wait after a failed launch")
+
+    def test_the_platform_is_asked_once_per_token_and_told_exactly_this(self):
+        cases = [  # system, arguments, the OS questions (None: nothing converted), launched
+            ("win10", "Kestrel,kestrel,Orrery", [VERSION, VERSION, EDITION], True),
+            ("win2008r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION], True),
+            ("win7", "Nightjar,,/?", [], False),
+            ("win81", None, None, False),
+        ]
+        for windows, arguments, questions, launched in cases:
+            if windows != self.WINDOWS:
+                continue
+            run = self.run_rolekit(arguments, trace=True)
+            self.assertEqual(run.stderr, b"")
+            expected = [] if questions is None else CONVERT + questions + (LAUNCH + WAIT if launched else [])
+            self.assertEqual(run.calls, expected)
+            self.assertEqual(len(run.launches), int(launched))
 
 
 class Windows10(EndToEnd, unittest.TestCase):
@@ -221,7 +244,8 @@ class Limits(WinePrefix, unittest.TestCase):
     def test_a_crashing_tool_passes_its_exception_code_through(self):
         run = self.run_rolekit("Orrery", ROLEKIT_STANDIN_CRASH="1")
         self.assertEqual(run.code, 0xC0000005)
-        self.assertEqual(run.launches, [{"image": DISM, "command": self.MESSAGING, "directory": SYSTEM32}])
+        self.assertEqual(run.launches,
+                         [{"image": DISM, "command": self.MESSAGING, "directory": SYSTEM32, "show": "0"}])
         # Wine notes the fault in one line on the crashing tool's standard
         # error, which Windows would not; no debugger dump reaches either stream.
         self.assertEqual(run.stdout, b"")

@@ -14,7 +14,9 @@ import argparse
 import contextlib
 import fcntl
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -22,6 +24,16 @@ from dataclasses import dataclass
 from pathlib import Path
 
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+WINE_DEBUG = r"HKCU\Software\Wine\Debug"
+
+# The platform calls a traced run reports, each with the positions of the
+# arguments that matter (not buffers, which move from run to run); the launch
+# comes from the shell's own trace of the record it was given.
+RELAYED = {"MultiByteToWideChar": (0, 1), "VerifyVersionInfoW": (1, 2), "SHGetFolderPathW": (0, 1, 2, 3),
+           "WaitForSingleObject": (0, 1), "GetExitCodeProcess": (0,), "CloseHandle": (0,)}
+HANDLES = {"WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"}
+TRACE = "+pid,+loaddll,+relay,trace+exec"
+TRACE_LINE = re.compile(rb"^([0-9a-f]+:[0-9a-f]+):(.*)$")
 
 
 def wine_env(prefix):
@@ -58,6 +70,9 @@ def template(version):
             _quiet(["winecfg", "-v", version], env)
             # A crash must show as an exit code, not as a debugger's dump on stdout.
             _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"], env)
+            # Relay tracing, when a run asks for it, reports only these calls.
+            _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
+                    "/d", ";".join(RELAYED), "/f"], env)
             _quiet(["wineserver", "-w"], env)
             (path / ".ready").touch()
     return path
@@ -94,21 +109,66 @@ class Run:
     code_page: int  # the ANSI code page the program ran under
     launches: list
     parent: int  # report_exit.exe's own exit code; not 0 when it could not run the program
+    calls: list  # with trace: the platform calls the program made, as platform_calls gives them
+
+
+def _value(text):
+    """A traced argument: a number as hex, wide text as itself."""
+    text = text.strip()
+    if text.startswith('L"'):
+        return text[2:-1].replace("\\\\", "\\")
+    return hex(int(text.split()[0], 16))
+
+
+def platform_calls(trace, image_size):
+    """The calls that the traced program's main thread made from its own image,
+    in order, as "Function(argument,...)"; process handles read h1, h2, ... in
+    order of first use. Wine's first line is the program's own image loading."""
+    lines = [TRACE_LINE.match(line) for line in trace]
+    thread = lines[0][1]
+    base = int(re.search(rb"\" at ([0-9A-Fa-f]+): ", lines[0][2])[1], 16)
+    calls, handles = [], {}
+    for line in (line for line in lines if line[1] == thread):
+        text = line[2].decode("utf-8", "replace")
+        call = re.match(r"Call \w+\.(\w+)\((.*)\) ret=([0-9a-f]+)$", text)
+        launch = re.match(r"trace:exec:SHELL_execute mask=(\S+) hwnd=(\S+) verb=(.*) file=(.*) parm=.* "
+                          r"dir=(.*) show=(\S+) class=", text)
+        if call and call[1] in RELAYED and base <= int(call[3], 16) < base + image_size:
+            given = call[2].split(",")
+            arguments = [_value(given[i]) for i in RELAYED[call[1]]]
+            if call[1] in HANDLES:
+                arguments[0] = handles.setdefault(arguments[0], f"h{len(handles) + 1}")
+            calls.append(f"{call[1]}({','.join(arguments)})")
+        elif launch:
+            names = ("mask", "hwnd", "verb", "file", "dir", "show")
+            calls.append(f"ShellExecuteExW({','.join(f'{n}={_value(v)}' for n, v in zip(names, launch.groups()))})")
+    return calls
+
+
+def image_size(program):
+    """SizeOfImage from the PE header: how far the loaded image reaches."""
+    data = Path(program).read_bytes()
+    (pe,) = struct.unpack_from("<I", data, 0x3C)
+    return struct.unpack_from("<I", data, pe + 24 + 56)[0]
 
 
 def read_launches(log):
-    """The stand-in's records: dicts of image, command and directory."""
+    """The stand-in's records: dicts of image, command, directory and show."""
     if not log.exists():
         return []
     lines = log.read_text(encoding="utf-8").splitlines()
-    return [dict(line.split("=", 1) for line in lines[i:i + 3]) for i in range(0, len(lines), 3)]
+    return [dict(line.split("=", 1) for line in lines[i:i + 4]) for i in range(0, len(lines), 4)]
 
 
-def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, **extra):
+def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, trace=False, **extra):
     """Runs program with the command-line tail arguments (verbatim; None for
     none) from report_exit.exe, with the stand-in set to exit with tool_exit;
     extra adds to the environment (the stand-in's and report_exit's switches,
-    a locale). Its records and the exit code go to files named from scratch."""
+    a locale). Its records and the exit code go to files named from scratch.
+    With trace, Wine traces the program, and its trace lines leave stderr for
+    the run's calls."""
+    if trace:
+        extra["ROLEKIT_TEST_WINEDEBUG"] = TRACE
     log, result = Path(f"{scratch}.dism.log"), Path(f"{scratch}.exit")
     command = f'"{windows_path(program)}"' + ("" if arguments is None else " " + arguments)
     env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log),
@@ -116,7 +176,12 @@ def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, *
     parent = subprocess.run(["wine", str(Path(report_exit).resolve()), windows_path(result)], env=env,
                             capture_output=True, cwd=cwd, timeout=600)
     code, code_page = map(int, result.read_text().split()) if result.exists() else (None, None)
-    return Run(parent.stdout, parent.stderr, code, code_page, read_launches(log), parent.returncode)
+    stderr, calls = parent.stderr, None
+    if trace:
+        lines = stderr.splitlines(keepends=True)
+        calls = platform_calls([line for line in lines if TRACE_LINE.match(line)], image_size(program))
+        stderr = b"".join(line for line in lines if not TRACE_LINE.match(line))
+    return Run(parent.stdout, stderr, code, code_page, read_launches(log), parent.returncode, calls)
 
 
 def quote(argument):
@@ -142,6 +207,7 @@ def demo(options):
         print(f"launched:   {image}")
         print(f"parameters: {parameters}")
         print(f"directory:  {launch['directory']}")
+        print(f"window:     {'hidden' if launch['show'] == '0' else launch['show']}")
     if not run.launches:
         print("launched:   nothing")
     print(f"exit code:  {run.code} (0x{run.code:08X})")
