@@ -10,6 +10,7 @@ exit code.
 
 import os
 import shutil
+import subprocess
 import tempfile
 import time
 import unittest
@@ -263,6 +264,42 @@ class Limits(WinePrefix, unittest.TestCase):
             with self.subTest(arguments=arguments):
                 run = self.run_rolekit(arguments, ROLEKIT_TEST_STDOUT="closed")
                 self.assertEqual((run.stdout, run.stderr, run.code, len(run.launches)), (b"", b"", code, launches))
+
+
+class Installers(WinePrefix, unittest.TestCase):
+    """The example installers, run silently, with the tool answering success,
+    restart due and failure; each must start rolekit, and so dism.exe, once."""
+
+    WINDOWS = "win10"
+    EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
+    INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
+
+    def msiexec(self, arguments, **run):
+        return self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", **run)
+
+    def registered(self):
+        keys = subprocess.run(["wine", "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
+                               "/s"], env=self.env, capture_output=True, text=True, check=True).stdout
+        return "rolekit example" in keys
+
+    def test_installers_report_the_tool_outcome(self):
+        msi = winebox.windows_path(self.EXAMPLES / "rolekit.msi")
+        # Windows Installer fails with 1603; Wine's msiexec has also been seen to say 1627.
+        for code, nsis, windows_installer in [(0, 0, {0}), (3010, 3010, {3010}), (0x800F081F, 0x800F081F, {1603, 1627})]:
+            with self.subTest(installer="NSIS", code=hex(code)):
+                run = self.run_rolekit("/S", tool_exit=code, program=self.EXAMPLES / "rolekit-setup.exe")
+                self.assertLaunched(run, dism_command(WEB_NEWER, MESSAGING))
+                self.assertEqual(run.code, nsis)
+            with self.subTest(installer="MSI", code=hex(code)):
+                log = self.work / f"msi-{code}.log"
+                run = self.msiexec(f"/qn /norestart /i {msi} /l*v {winebox.windows_path(log)}", tool_exit=code)
+                self.assertLaunched(run, dism_command(WEB_NEWER, MESSAGING))
+                self.assertIn(run.code, windows_installer)
+                self.assertIn(f"rolekit: rolekit.exe exited with {code} (0x{code:08X})\n", log.read_text())
+                succeeded = code in (0, 3010)
+                self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (succeeded, succeeded))
+                if succeeded:
+                    self.assertEqual(self.msiexec(f"/qn /x {msi}").code, 0)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,75 @@
+// A Windows Installer custom action that runs rolekit.exe and turns its exit
+// code into an install result. A plain EXE custom action will not do: Windows
+// Installer fails the install on any non-zero code, 3010 (success, restart
+// due) included, and marking the action "ignore" hides every real failure.
+//
+// Deferred and not impersonated, it runs the command line in CustomActionData
+// hidden, waits for it, writes the code it got to the installer log, and
+// returns: success on 0; success with a restart at the end on 3010; on
+// anything else, or when rolekit.exe cannot be started, a failure that rolls
+// the install back.
+#include <cstdio>
+#include <string>
+
+#include "win32.h"
+
+#include <msiquery.h>
+
+namespace {
+
+std::wstring Property(MSIHANDLE install, const wchar_t* name) {
+  wchar_t none[1] = L"";
+  DWORD length = 0;
+  if (MsiGetPropertyW(install, name, none, &length) != ERROR_MORE_DATA) return {};
+  std::wstring value(length + 1, L'\0');
+  length = static_cast<DWORD>(value.size());
+  if (MsiGetPropertyW(install, name, value.data(), &length) != ERROR_SUCCESS) return {};
+  value.resize(length);
+  return value;
+}
+
+void Log(MSIHANDLE install, const std::wstring& text) {
+  const MSIHANDLE record = MsiCreateRecord(0);
+  MsiRecordSetStringW(record, 0, text.c_str());
+  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+  MsiCloseHandle(record);
+}
+
+std::wstring Code(DWORD code) {
+  wchar_t text[32];
+  (void)std::swprintf(text, 32, L"%lu (0x%08lX)", static_cast<unsigned long>(code), static_cast<unsigned long>(code));
+  return text;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
+  std::wstring command = Property(install, L"CustomActionData");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  if (command.empty() || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                         nullptr, nullptr, &startup, &process)) {
+    Log(install, L"rolekit: could not start [" + command + L"]: error " + Code(GetLastError()));
+    return ERROR_INSTALL_FAILURE;
+  }
+  CloseHandle(process.hThread);
+  DWORD code = 0;
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &code)) {
+    code = GetLastError();
+    Log(install, L"rolekit: lost track of rolekit.exe: error " + Code(code));
+    CloseHandle(process.hProcess);
+    return ERROR_INSTALL_FAILURE;
+  }
+  CloseHandle(process.hProcess);
+  Log(install, L"rolekit: rolekit.exe exited with " + Code(code));
+  if (code == ERROR_SUCCESS) return ERROR_SUCCESS;
+  if (code == ERROR_SUCCESS_REBOOT_REQUIRED) {
+    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+    return ERROR_SUCCESS;
+  }
+  return ERROR_INSTALL_FAILURE;
+}

@@ -1,0 +1,44 @@
+; A 64-bit installer that enables the Windows features its product needs by
+; running rolekit.exe, and reports rolekit's outcome as its own exit code:
+; 0 on success; 3010 (restart due) with the reboot flag set; rolekit's own
+; code on any other outcome, and 1603 when rolekit.exe cannot be started.
+; Run it unattended with /S. Build with
+;   makensis -DROLEKIT_EXE=rolekit.exe -DOUTFILE=rolekit-setup.exe rolekit.nsi
+Unicode true
+Target amd64-unicode
+; rolekit.exe itself requires administrator rights; a non-elevated installer
+; could not start it at all.
+RequestExecutionLevel admin
+
+!ifndef ROLEKIT_EXE | OUTFILE
+  !error "give -DROLEKIT_EXE=<path to rolekit.exe> -DOUTFILE=<installer to write>"
+!endif
+
+Name "rolekit example"
+OutFile "${OUTFILE}"
+ShowInstDetails show
+
+Section "Windows features"
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\rolekit.exe" "${ROLEKIT_EXE}"
+  ; nsExec runs it hidden and pushes its exit code, or "error" when it could
+  ; not be started.
+  nsExec::Exec '"$PLUGINSDIR\rolekit.exe" Kestrel,Orrery'
+  Pop $0
+  StrCmp $0 "error" not_started
+  ; Compared as 32-bit integers: codes above 0x7FFFFFFF arrive negative.
+  IntCmp $0 0 done
+  IntCmp $0 3010 restart
+  DetailPrint "rolekit.exe failed with exit code $0"
+  SetErrorLevel $0
+  Abort "Enabling the Windows features failed ($0)."
+restart:
+  DetailPrint "The Windows features are enabled; Windows must restart to finish."
+  SetRebootFlag true
+  SetErrorLevel 3010
+  Goto done
+not_started:
+  SetErrorLevel 1603
+  Abort "rolekit.exe could not be started."
+done:
+SectionEnd
