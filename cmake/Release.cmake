@@ -1,7 +1,8 @@
 # The release archive: rolekit-<version>-win64.zip with the executable, the
-# README and the LICENSE, and a SHA-256 sum beside it (cpack --preset windows).
+# README, the LICENSE, the third-party notices and the SPDX bill of materials;
+# beside it a SHA-256 sum and the bill of materials again (cpack --preset windows).
 install(TARGETS rolekit RUNTIME DESTINATION .)
-install(FILES README.md LICENSE DESTINATION .)
+install(FILES README.md LICENSE ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
 
 set(ROLEKIT_SIGNING_PFX "" CACHE FILEPATH
   "PKCS#12 file to Authenticode-sign rolekit.exe with before it is archived; the password is read from the environment variable ROLEKIT_SIGNING_PASSWORD")
@@ -18,4 +19,6 @@ if(ROLEKIT_SIGNING_PFX)
   # Signs the staged copy, so the build tree keeps the reproducible, unsigned file.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/SignRelease.cmake)
 endif()
+set(CPACK_ROLEKIT_SPDX ${ROLEKIT_SPDX})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ReleaseBillOfMaterials.cmake)
 include(CPack)

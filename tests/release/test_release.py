@@ -3,7 +3,9 @@ independent PE reader: manifest, version block, hardening, imports; and the
 release: reproducible builds, the archive, its checksum and its signature."""
 
 import hashlib
+import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -18,6 +20,7 @@ import pefile
 ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
 SOURCE = Path(os.environ["ROLEKIT_SOURCE_DIR"])
 VERSION = os.environ["ROLEKIT_VERSION"]  # four-part, from the CMake project
+SPDX = f"rolekit-{VERSION}-win64.spdx.json"
 
 RT_VERSION, RT_MANIFEST, LANG_EN_US = 16, 24, 0x0409
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
@@ -186,12 +189,40 @@ class Release(unittest.TestCase):
         for tree in self.builds:
             archive = self.archive(tree)
             with zipfile.ZipFile(archive) as zip:
-                self.assertEqual(sorted(zip.namelist()), ["LICENSE", "README.md", "rolekit.exe"])
+                self.assertEqual(sorted(zip.namelist()),
+                                 ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", SPDX, "rolekit.exe"])
                 self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes())
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
+
+    def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
+        def archives(link_map):
+            return set(re.findall(r"^/\S*/([^/\s]+\.a)\(", link_map.read_text(), re.MULTILINE))
+
+        for tree in self.builds:
+            build = tree / "build/windows"
+            with zipfile.ZipFile(self.archive(tree)) as zip:
+                notices = zip.read("THIRD-PARTY-NOTICES.txt").decode()
+                document = zip.read(SPDX)
+            self.assertEqual(document, (self.archive(tree).parent / SPDX).read_bytes(), "the same beside the zip")
+            document = json.loads(document)
+            rolekit, *components = document["packages"]
+            self.assertEqual((rolekit["name"], rolekit["versionInfo"], rolekit["checksums"]),
+                             ("rolekit", VERSION, [{"algorithm": "SHA256", "checksumValue": sha256(ROLEKIT)}]))
+            linked = archives(build / "rolekit.map")
+            self.assertLessEqual({"libstdc++.a", "libgcc.a", "libssp.a", "libpthread.a", "libmingwex.a"}, linked)
+            self.assertLessEqual(linked, {c["name"] for c in components})
+            self.assertFalse([c for c in components if "NOASSERTION" in (c["versionInfo"], c["licenseDeclared"])])
+            self.assertEqual([(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"])
+                              for r in document["relationships"]],
+                             [("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-rolekit")] +
+                             [("SPDXRef-rolekit", "STATIC_LINK", c["SPDXID"]) for c in components])
+            for archive in linked | archives(build / "examples/rolekit_custom_action.map"):
+                self.assertIn(f" {archive} (", notices)
+            for text in ("GCC RUNTIME LIBRARY EXCEPTION", "Files: mingw-w64-libraries/winpthreads/*"):
+                self.assertIn(text, notices)
 
     def test_signed_archive_verifies_and_keeps_the_password_out_of_the_build(self):
         signed = self.work / "signed.exe"
