@@ -28,9 +28,12 @@ std::wstring Property(MSIHANDLE install, const wchar_t* name) {
   return value;
 }
 
+// The text goes in as a field rather than as the template, which Windows
+// Installer formats; no message holds brackets, which it may format even there.
 void Log(MSIHANDLE install, const std::wstring& text) {
-  const MSIHANDLE record = MsiCreateRecord(0);
-  MsiRecordSetStringW(record, 0, text.c_str());
+  const MSIHANDLE record = MsiCreateRecord(1);
+  MsiRecordSetStringW(record, 0, L"[1]");
+  MsiRecordSetStringW(record, 1, text.c_str());
   MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
   MsiCloseHandle(record);
 }
@@ -52,7 +55,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
   PROCESS_INFORMATION process{};
   if (command.empty() || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                                          nullptr, nullptr, &startup, &process)) {
-    Log(install, L"rolekit: could not start [" + command + L"]: error " + Code(GetLastError()));
+    Log(install, L"rolekit: could not start (" + command + L"): error " + Code(GetLastError()));
     return ERROR_INSTALL_FAILURE;
   }
   CloseHandle(process.hThread);
