@@ -40,7 +40,8 @@ void Log(MSIHANDLE install, const std::wstring& text) {
 
 std::wstring Code(DWORD code) {
   wchar_t text[32];
-  (void)std::swprintf(text, 32, L"%lu (0x%08lX)", static_cast<unsigned long>(code), static_cast<unsigned long>(code));
+  (void)std::swprintf(text, 32, L"%lu (0x%08lX)", static_cast<unsigned long>(code),
+                      static_cast<unsigned long>(code));
   return text;
 }
 

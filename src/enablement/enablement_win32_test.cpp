@@ -110,7 +110,8 @@ TEST(RunDism, StartsNothingWithoutTheSystemFolder) {
   EXPECT_EQ(RunDism(L"", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
   // With no error box to show, the shell's real reason comes back.
   EXPECT_EQ(RunDism(L"C:\\windows", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}),
+            static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(standIn.Record(), "");
 }
 

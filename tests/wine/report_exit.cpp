@@ -37,7 +37,8 @@ int wmain(int argc, wchar_t* argv[]) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
   wchar_t trace[1024] = L"";
-  if (GetEnvironmentVariableW(L"ROLEKIT_TEST_WINEDEBUG", trace, 1024) > 0) SetEnvironmentVariableW(L"WINEDEBUG", trace);
+  if (GetEnvironmentVariableW(L"ROLEKIT_TEST_WINEDEBUG", trace, 1024) > 0)
+    SetEnvironmentVariableW(L"WINEDEBUG", trace);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
