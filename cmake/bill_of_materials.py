@@ -127,9 +127,9 @@ def main():
     parser.add_argument("--spdx", required=True)
     options = parser.parse_args()
 
-    linked = sorted(linked_inputs(Path(options.map).read_text()))
+    linked = linked_inputs(Path(options.map).read_text())
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
-    everything = [component(path) for path in sorted(set(linked) | others)]
+    everything = [component(path) for path in sorted(linked | others)]
     Path(options.notices).write_text(notices(everything), encoding="utf-8")
     mine = [c for c in everything if c["path"] in linked]
     Path(options.spdx).write_text(json.dumps(spdx(options.version, options.executable, mine), indent=2) + "\n",

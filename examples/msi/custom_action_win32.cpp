@@ -61,14 +61,14 @@ extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
   }
   CloseHandle(process.hThread);
   DWORD code = 0;
-  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process.hProcess, &code)) {
-    code = GetLastError();
+  const bool finished = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                        GetExitCodeProcess(process.hProcess, &code);
+  if (!finished) code = GetLastError();
+  CloseHandle(process.hProcess);
+  if (!finished) {
     Log(install, L"rolekit: lost track of rolekit.exe: error " + Code(code));
-    CloseHandle(process.hProcess);
     return ERROR_INSTALL_FAILURE;
   }
-  CloseHandle(process.hProcess);
   Log(install, L"rolekit: rolekit.exe exited with " + Code(code));
   if (code == ERROR_SUCCESS) return ERROR_SUCCESS;
   if (code == ERROR_SUCCESS_REBOOT_REQUIRED) {
