@@ -63,7 +63,7 @@ class PortableExecutable(unittest.TestCase):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 3, "console")
 
     def test_is_small(self):
-        self.assertLessEqual(len(self.data), 256 * 1024)
+        self.assertLessEqual(len(self.data), 180 * 1024)
 
     def test_manifest_requires_administrator_and_lists_no_system(self):
         self.assertEqual(list(resources(self.pe, RT_MANIFEST)), [(1, LANG_EN_US)], "exactly one manifest")
