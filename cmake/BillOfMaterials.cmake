@@ -10,6 +10,7 @@ add_custom_command(OUTPUT ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX}
           --version ${PROJECT_VERSION} --executable $<TARGET_FILE:rolekit>
           --map ${PROJECT_BINARY_DIR}/rolekit.map
           --other-map ${PROJECT_BINARY_DIR}/examples/rolekit_custom_action.map
+          --date ${ROLEKIT_SOURCE_DATE_EPOCH}
           --notices ${ROLEKIT_NOTICES} --spdx ${ROLEKIT_SPDX}
   DEPENDS rolekit rolekit_custom_action ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
   COMMENT "Listing the third-party code linked into rolekit.exe" VERBATIM)

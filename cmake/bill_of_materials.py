@@ -2,13 +2,17 @@
 
 The components are what the linker took in, read from its maps: every archive
 it pulled a member from and every object it loaded, outside the build tree.
-Debian's package database says which package and version each came from, and
-the notices carry that package's own copyright record. A component whose
-licence is not known here stops the build rather than be described by guess.
+Debian's package database says which package and version each came from; the
+bill of materials describes those packages as scanners know them (supplier,
+upstream project, package URL), and the notices carry each package's own
+copyright record. A file whose licence is not known here stops the build
+rather than be described by guess. Nothing in either file depends on when or
+where it was made.
 """
 
 import argparse
 import datetime
+import urllib.parse
 import hashlib
 import json
 import os
@@ -20,13 +24,13 @@ GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
 # Licences by the Debian package a component comes from; by file name where
 # one package holds code under different terms.
 PACKAGE_LICENCES = {
-    "gcc-mingw-w64-x86-64-posix": GCC_RUNTIME,
-    "g++-mingw-w64-x86-64-posix": GCC_RUNTIME,
     "gcc-mingw-w64-x86-64-win32": GCC_RUNTIME,
     "g++-mingw-w64-x86-64-win32": GCC_RUNTIME,
     "mingw-w64-x86-64-dev": "ZPL-2.1",  # the runtime and the import libraries
 }
 FILE_LICENCES = {"libpthread.a": "MIT", "libwinpthread.a": "MIT"}  # winpthreads
+SUPPLIER = "Organization: Debian"  # Debian built every package the toolchain links from
+UPSTREAM = re.compile(r"^Upstream-Name:\s*(.+)$", re.MULTILINE)  # in a machine-readable copyright record
 
 MEMBER = re.compile(r"^(\S+\.a)\(")
 LOADED = re.compile(r"^LOAD (\S+\.o)$")
@@ -46,24 +50,42 @@ def query(*arguments):
     return subprocess.run(["dpkg-query", *arguments], check=True, capture_output=True, text=True).stdout
 
 
-def component(path):
-    package = query("-S", path).split(":", 1)[0]
-    name = os.path.basename(path)
-    licence = FILE_LICENCES.get(name) or PACKAGE_LICENCES.get(package)
-    if licence is None:
+def licence(path, package):
+    found = FILE_LICENCES.get(os.path.basename(path)) or PACKAGE_LICENCES.get(package)
+    if found is None:
         raise SystemExit(f"{path} (Debian package {package}) was linked in, but its licence is not known: "
                          "add it to cmake/bill_of_materials.py")
-    return {"name": name, "path": path, "package": package, "version": query("-W", "-f=${Version}", package),
-            "licence": licence}
+    return found
 
 
-def notices(components):
-    """The components by package, then the package's Debian copyright record,
-    once for all the packages that share it."""
+def packages(paths):
+    """The Debian packages the files came from, in name order, each with its
+    dpkg record and the files it contributed."""
+    found = {}
+    for path in sorted(paths):
+        name = query("-S", path).split(":", 1)[0]
+        if name not in found:
+            version, arch, source = query("-W", "-f=${Version}\t${Architecture}\t${source:Package}",
+                                          name).split("\t")
+            record = Path(f"/usr/share/doc/{name}/copyright").read_text(encoding="utf-8")
+            found[name] = {"name": name, "version": version, "arch": arch, "source": source, "record": record,
+                           "files": []}
+        found[name]["files"].append({"name": os.path.basename(path), "path": path,
+                                     "licence": licence(path, name)})
+    return [found[name] for name in sorted(found)]
+
+
+def purl(package):
+    version = urllib.parse.quote(package["version"], safe=":")
+    return f"pkg:deb/debian/{package['name']}@{version}?arch={package['arch']}"
+
+
+def notices(packages):
+    """The packages and what each contributed, then each Debian copyright
+    record, once for all the packages that share it."""
     by_record = {}
-    for c in components:
-        record = Path(f"/usr/share/doc/{c['package']}/copyright").read_text(encoding="utf-8")
-        by_record.setdefault(record, []).append(c)
+    for package in packages:
+        by_record.setdefault(package["record"], []).append(package)
     parts = ["Third-party software in rolekit.exe and in the example installers' custom action DLL\n"
              "=====================================================================================\n\n"
              "rolekit.exe and rolekit_custom_action.dll are statically linked with the runtime\n"
@@ -71,9 +93,9 @@ def notices(components):
              "and licence record follows, as Debian ships it.\n"]
     for record, mine in by_record.items():
         parts.append(f"\n\n{'=' * 78}\n")
-        for package, version in sorted({(c["package"], c["version"]) for c in mine}):
-            names = ", ".join(f"{c['name']} ({c['licence']})" for c in mine if c["package"] == package)
-            parts.append(f"{package} {version}: {names}\n")
+        for package in mine:
+            names = ", ".join(f"{f['name']} ({f['licence']})" for f in package["files"])
+            parts.append(f"{package['name']} {package['version']}: {names}\n")
         parts.append(f"{'=' * 78}\n\n{record}")
     return "".join(parts)
 
@@ -82,11 +104,29 @@ def spdx_id(name):
     return "SPDXRef-" + re.sub(r"[^A-Za-z0-9.-]", "-", name)
 
 
-def spdx(version, executable, components):
+def spdx_package(package):
+    """One Debian package as an SPDX package that scanners can match by its purl."""
+    licences = sorted({f["licence"] for f in package["files"]})
+    declared = " AND ".join(f"({l})" if len(licences) > 1 else l for l in licences)
+    described = {
+        "name": package["name"], "SPDXID": spdx_id("deb-" + package["name"]), "versionInfo": package["version"],
+        "supplier": SUPPLIER, "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+        "sourceInfo": f"built from the Debian source package {package['source']}",
+        "licenseConcluded": declared, "licenseDeclared": declared, "copyrightText": "NOASSERTION",
+        "comment": "Linked into rolekit.exe: " + ", ".join(f["name"] for f in package["files"]) +
+                   ". Its copyright record is in THIRD-PARTY-NOTICES.txt.",
+        "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                          "referenceLocator": purl(package)}],
+        "primaryPackagePurpose": "LIBRARY",
+    }
+    upstream = UPSTREAM.search(package["record"])
+    if upstream:
+        described["originator"] = f"Organization: {upstream[1].strip()}"
+    return described
+
+
+def spdx(version, executable, packages, created):
     digest = hashlib.sha256(Path(executable).read_bytes()).hexdigest()
-    epoch = os.environ.get("SOURCE_DATE_EPOCH")
-    created = (datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc) if epoch
-               else datetime.datetime.now(datetime.timezone.utc))
     rolekit = {
         "name": "rolekit", "SPDXID": "SPDXRef-rolekit", "versionInfo": version,
         "packageFileName": "rolekit.exe", "supplier": "Organization: rolekit contributors",
@@ -95,25 +135,19 @@ def spdx(version, executable, components):
         "licenseConcluded": "MIT", "licenseDeclared": "MIT",
         "copyrightText": "Copyright (c) 2026 rolekit contributors", "primaryPackagePurpose": "APPLICATION",
     }
-    packages = [rolekit] + [{
-        "name": c["name"], "SPDXID": spdx_id(c["name"]), "versionInfo": c["version"],
-        "packageFileName": c["path"], "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
-        "sourceInfo": f"built by the Debian package {c['package']} {c['version']}",
-        "licenseConcluded": c["licence"], "licenseDeclared": c["licence"],
-        "copyrightText": "NOASSERTION", "comment": "Its copyright record is in THIRD-PARTY-NOTICES.txt.",
-        "primaryPackagePurpose": "LIBRARY",
-    } for c in components]
+    components = [spdx_package(package) for package in packages]
     return {
         "spdxVersion": "SPDX-2.3", "dataLicense": "CC0-1.0", "SPDXID": "SPDXRef-DOCUMENT",
         "name": f"rolekit-{version}-win64",
         "documentNamespace": f"https://rolekit.invalid/spdx/rolekit-{version}-win64-{digest}",
         "creationInfo": {"created": created.strftime("%Y-%m-%dT%H:%M:%SZ"),
-                         "creators": ["Tool: rolekit cmake/bill_of_materials.py"]},
-        "packages": packages,
+                         "creators": ["Organization: rolekit contributors",
+                                      "Tool: rolekit cmake/bill_of_materials.py"]},
+        "packages": [rolekit] + components,
         "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                            "relatedSpdxElement": "SPDXRef-rolekit"}] + [
             {"spdxElementId": "SPDXRef-rolekit", "relationshipType": "STATIC_LINK",
-             "relatedSpdxElement": p["SPDXID"]} for p in packages[1:]],
+             "relatedSpdxElement": c["SPDXID"]} for c in components],
     }
 
 
@@ -123,17 +157,17 @@ def main():
     parser.add_argument("--executable", required=True, help="the unsigned rolekit.exe")
     parser.add_argument("--map", required=True, help="rolekit.exe's link map")
     parser.add_argument("--other-map", action="append", default=[], help="link maps for the notices only")
+    parser.add_argument("--date", type=int, required=True, help="the release's time, in seconds since 1970")
     parser.add_argument("--notices", required=True)
     parser.add_argument("--spdx", required=True)
     options = parser.parse_args()
 
     linked = linked_inputs(Path(options.map).read_text())
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
-    everything = [component(path) for path in sorted(linked | others)]
-    Path(options.notices).write_text(notices(everything), encoding="utf-8")
-    mine = [c for c in everything if c["path"] in linked]
-    Path(options.spdx).write_text(json.dumps(spdx(options.version, options.executable, mine), indent=2) + "\n",
-                                  encoding="utf-8")
+    Path(options.notices).write_text(notices(packages(linked | others)), encoding="utf-8")
+    created = datetime.datetime.fromtimestamp(options.date, datetime.timezone.utc)
+    document = spdx(options.version, options.executable, packages(linked), created)
+    Path(options.spdx).write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
 
 
 if __name__ == "__main__":

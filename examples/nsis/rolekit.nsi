@@ -2,21 +2,30 @@
 ; running rolekit.exe, and reports rolekit's outcome as its own exit code:
 ; 0 on success; 3010 (restart due) with the reboot flag set; rolekit's own
 ; code on any other outcome, and 1603 when rolekit.exe cannot be started.
-; Run it unattended with /S. Build with
-;   makensis -DROLEKIT_EXE=rolekit.exe -DOUTFILE=rolekit-setup.exe rolekit.nsi
+; Run it unattended with /S. It carries rolekit's third-party notices as its
+; licence page, which the runtimes statically linked into rolekit.exe ask for.
+; Build with
+;   makensis -DROLEKIT_EXE=rolekit.exe -DNOTICES=THIRD-PARTY-NOTICES.txt -DOUTFILE=rolekit-setup.exe rolekit.nsi
 Unicode true
 Target amd64-unicode
 ; rolekit.exe itself requires administrator rights; a non-elevated installer
 ; could not start it at all.
 RequestExecutionLevel admin
 
-!ifndef ROLEKIT_EXE | OUTFILE
-  !error "give -DROLEKIT_EXE=<path to rolekit.exe> -DOUTFILE=<installer to write>"
+!ifndef ROLEKIT_EXE | NOTICES | OUTFILE
+  !error "give -DROLEKIT_EXE=<path to rolekit.exe> -DNOTICES=<THIRD-PARTY-NOTICES.txt> -DOUTFILE=<installer to write>"
 !endif
 
 Name "rolekit example"
 OutFile "${OUTFILE}"
 ShowInstDetails show
+; Packed files keep no time of their own: the same inputs give the same installer.
+SetDateSave off
+
+LicenseText "rolekit.exe contains third-party software under these terms." "Next >"
+LicenseData "${NOTICES}"
+Page license
+Page instfiles
 
 Section "Windows features"
   InitPluginsDir

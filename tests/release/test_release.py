@@ -15,6 +15,7 @@ import xml.etree.ElementTree as ET
 import zipfile
 from pathlib import Path
 
+import jsonschema
 import pefile
 
 ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
@@ -140,32 +141,52 @@ class PortableExecutable(unittest.TestCase):
 
 
 class Release(unittest.TestCase):
-    """Two clean builds of copies of the source, in different folders and at
-    different times; the second signs its archive with a throwaway certificate."""
+    maxDiff = None
+    """Two clean builds of copies of the source, at different times, in
+    different folders, with other file times, time zone, locale and umask; the
+    first dated by its commit, the second by SOURCE_DATE_EPOCH. Then the
+    second's release again, signed with a throwaway certificate."""
+
+    ARTEFACTS = ["rolekit.exe", "examples/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
+                 "examples/rolekit.msi", f"release/rolekit-{VERSION}-win64.zip",
+                 f"release/rolekit-{VERSION}-win64.zip.sha256", f"release/{SPDX}"]
 
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="rolekit-release-"))
+        epoch = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], check=True,
+                               capture_output=True, text=True).stdout.strip()
+        variants = [  # folder, what is left out of the copy, environment, umask
+            ("first", ["build", "__pycache__"], {"TZ": "UTC", "LC_ALL": "C.UTF-8"}, 0o022),
+            ("second/elsewhere", ["build", "__pycache__", ".git"],
+             {"SOURCE_DATE_EPOCH": epoch, "TZ": "Pacific/Kiritimati", "LC_ALL": "ru_RU.UTF-8"}, 0o077),
+        ]
         cls.builds = []
-        for name in ("first", "second-elsewhere"):
-            if cls.builds:
-                time.sleep(2)
+        for name, left_out, env, umask in variants:
             tree = cls.work / name / "rolekit"
-            shutil.copytree(SOURCE, tree, ignore=shutil.ignore_patterns("build", ".git", "__pycache__"))
+            shutil.copytree(SOURCE, tree, ignore=shutil.ignore_patterns(*left_out))
+            if cls.builds:  # later, and with every source file dated 2001
+                time.sleep(2)
+                for path in tree.rglob("*"):
+                    os.utime(path, (1e9, 1e9), follow_symlinks=False)
+            env = dict({k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}, **env)
+            for command in (["cmake", "--preset", "windows", "-DBUILD_TESTING=OFF"],
+                            ["cmake", "--build", "--preset", "windows"], ["cpack", "--preset", "windows"]):
+                cls.run_in(tree, command, env, umask)
             cls.builds.append(tree)
         cls.make_certificate()
-        for tree, signing in zip(cls.builds, ([], [f"-DROLEKIT_SIGNING_PFX={cls.work / 'signer.pfx'}"])):
-            cls.run_in(tree, ["cmake", "--preset", "windows", "-DBUILD_TESTING=OFF", *signing])
-            cls.run_in(tree, ["cmake", "--build", "--preset", "windows"])
-            cls.run_in(tree, ["cpack", "--preset", "windows"], ROLEKIT_SIGNING_PASSWORD="throwaway pass")
+        cls.signed = cls.work / "signed"
+        cls.run_in(tree, ["cmake", "--preset", "windows", f"-DROLEKIT_SIGNING_PFX={cls.work / 'signer.pfx'}"], env)
+        cls.run_in(tree, ["cpack", "--preset", "windows", "-B", cls.signed],
+                   dict(env, ROLEKIT_SIGNING_PASSWORD="throwaway pass"))
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
-    def run_in(cls, tree, command, **env):
-        subprocess.run(command, cwd=tree, env=dict(os.environ, **env), check=True,
+    def run_in(cls, tree, command, env, umask=0o022):
+        subprocess.run(command, cwd=tree, env=env, umask=umask, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
     @classmethod
@@ -182,12 +203,17 @@ class Release(unittest.TestCase):
         return tree / "build/windows/release" / f"rolekit-{VERSION}-win64.zip"
 
     def test_clean_builds_are_byte_identical(self):
-        hashes = {sha256(tree / "build/windows/rolekit.exe") for tree in self.builds}
-        self.assertEqual(hashes, {sha256(ROLEKIT)})
+        self.assertEqual(sha256(self.builds[0] / "build/windows/rolekit.exe"), sha256(ROLEKIT))
+        first, second = (tree / "build/windows" for tree in self.builds)
+        for artefact in self.ARTEFACTS:
+            with self.subTest(artefact=artefact):
+                if sha256(first / artefact) != sha256(second / artefact):
+                    diff = subprocess.run(["diffoscope", "--text", "-", first / artefact, second / artefact],
+                                          capture_output=True, text=True)
+                    self.fail(diff.stdout[:6000] or diff.stderr)
 
     def test_archive_holds_the_program_readme_and_license_with_its_checksum(self):
-        for tree in self.builds:
-            archive = self.archive(tree)
+        for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
                 self.assertEqual(sorted(zip.namelist()),
                                  ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", SPDX, "rolekit.exe"])
@@ -198,35 +224,49 @@ class Release(unittest.TestCase):
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
 
     def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
-        def archives(link_map):
-            return set(re.findall(r"^/\S*/([^/\s]+\.a)\(", link_map.read_text(), re.MULTILINE))
+        def linked(link_map):
+            return {os.path.normpath(a) for a in re.findall(r"^(/\S*\.a)\(", link_map.read_text(), re.MULTILINE)}
 
-        for tree in self.builds:
-            build = tree / "build/windows"
-            with zipfile.ZipFile(self.archive(tree)) as zip:
-                notices = zip.read("THIRD-PARTY-NOTICES.txt").decode()
-                document = zip.read(SPDX)
-            self.assertEqual(document, (self.archive(tree).parent / SPDX).read_bytes(), "the same beside the zip")
-            document = json.loads(document)
-            rolekit, *components = document["packages"]
-            self.assertEqual((rolekit["name"], rolekit["versionInfo"], rolekit["checksums"]),
-                             ("rolekit", VERSION, [{"algorithm": "SHA256", "checksumValue": sha256(ROLEKIT)}]))
-            linked = archives(build / "rolekit.map")
-            self.assertLessEqual({"libstdc++.a", "libgcc.a", "libssp.a", "libpthread.a", "libmingwex.a"}, linked)
-            self.assertLessEqual(linked, {c["name"] for c in components})
-            self.assertFalse([c for c in components if "NOASSERTION" in (c["versionInfo"], c["licenseDeclared"])])
-            self.assertEqual([(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"])
-                              for r in document["relationships"]],
-                             [("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-rolekit")] +
-                             [("SPDXRef-rolekit", "STATIC_LINK", c["SPDXID"]) for c in components])
-            for archive in linked | archives(build / "examples/rolekit_custom_action.map"):
-                self.assertIn(f" {archive} (", notices)
-            for text in ("GCC RUNTIME LIBRARY EXCEPTION", "Files: mingw-w64-libraries/winpthreads/*"):
-                self.assertIn(text, notices)
+        def dpkg(*arguments):
+            return subprocess.run(["dpkg-query", *arguments], check=True, capture_output=True, text=True).stdout
+
+        build = self.builds[0] / "build/windows"
+        with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
+            notices = zip.read("THIRD-PARTY-NOTICES.txt").decode()
+            document = zip.read(SPDX)
+        self.assertEqual(document, (self.archive(self.builds[0]).parent / SPDX).read_bytes(), "the same beside it")
+        document = json.loads(document)
+        schema = json.loads((Path(__file__).parent / "spdx-schema-2.3.json").read_text())
+        jsonschema.Draft201909Validator(schema).validate(document)
+        self.assertIn("Organization: rolekit contributors", document["creationInfo"]["creators"])
+        rolekit, *components = document["packages"]
+        self.assertEqual((rolekit["name"], rolekit["versionInfo"], rolekit["checksums"]),
+                         ("rolekit", VERSION, [{"algorithm": "SHA256", "checksumValue": sha256(ROLEKIT)}]))
+        for c in components:
+            version, arch = dpkg("-W", "-f=${Version} ${Architecture}", c["name"]).split()
+            self.assertEqual((c["versionInfo"], c["supplier"], c["externalRefs"]), (version, "Organization: Debian", [
+                {"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                 "referenceLocator": f"pkg:deb/debian/{c['name']}@{version.replace('+', '%2B')}?arch={arch}"}]))
+        self.assertEqual(components[-1].get("originator"), "Organization: mingw-w64")
+        archives = linked(build / "rolekit.map")
+        self.assertLessEqual({"libstdc++.a", "libgcc.a", "libssp.a", "libmingwex.a"},
+                             {Path(a).name for a in archives})
+        self.assertFalse([a for a in archives if "pthread" in a], "a single-threaded program links no thread library")
+        comments = {c["name"]: c["comment"] for c in components}
+        for archive in archives:
+            self.assertIn(f" {Path(archive).name}", comments[dpkg("-S", archive).split(":")[0]])
+        self.assertEqual([(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"])
+                          for r in document["relationships"]],
+                         [("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-rolekit")] +
+                         [("SPDXRef-rolekit", "STATIC_LINK", c["SPDXID"]) for c in components])
+        for archive in archives | linked(build / "examples/rolekit_custom_action.map"):
+            self.assertIn(f" {Path(archive).name} (", notices)
+        for text in ("GCC RUNTIME LIBRARY EXCEPTION", "Files: mingw-w64-libraries/winpthreads/*"):
+            self.assertIn(text, notices)
 
     def test_signed_archive_verifies_and_keeps_the_password_out_of_the_build(self):
         signed = self.work / "signed.exe"
-        with zipfile.ZipFile(self.archive(self.builds[1])) as zip:
+        with zipfile.ZipFile(self.signed / self.archive(SOURCE).name) as zip:
             signed.write_bytes(zip.read("rolekit.exe"))
         verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-in", signed],
                                 capture_output=True, text=True)
@@ -235,9 +275,32 @@ class Release(unittest.TestCase):
         unsigned = subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-in", ROLEKIT],
                                   capture_output=True)
         self.assertNotEqual(unsigned.returncode, 0)
-        build = self.builds[1] / "build"
-        leaks = [p for p in build.rglob("*") if p.is_file() and b"throwaway pass" in p.read_bytes()]
+        leaks = [p for folder in (self.builds[1] / "build", self.signed) for p in folder.rglob("*")
+                 if p.is_file() and b"throwaway pass" in p.read_bytes()]
         self.assertEqual(leaks, [])
+
+    def test_verify_release_tells_a_rebuilt_release_from_a_changed_one(self):
+        name = self.archive(SOURCE).name
+        changed = self.work / "changed" / name
+        changed.parent.mkdir()
+        with zipfile.ZipFile(self.signed / name) as signed, zipfile.ZipFile(changed, "w") as target:
+            for info in signed.infolist():
+                data = signed.read(info)
+                if info.filename == "rolekit.exe":  # one bit, in the code
+                    data = data[:4096] + bytes([data[4096] ^ 1]) + data[4097:]
+                target.writestr(info, data)
+        archives = [self.archive(self.builds[0]), self.signed / name, changed]
+        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        run = subprocess.run([SOURCE / "tools/verify-release", *archives], env=env, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        signature = " (signed: compared without its signature)"
+        expected = []
+        for archive, program in zip(archives, ["same     rolekit.exe", "same     rolekit.exe" + signature,
+                                               "differs  rolekit.exe" + signature]):
+            expected += [f"{archive}:"] + [f"same     {f}" for f in ("LICENSE", "README.md",
+                                                                    "THIRD-PARTY-NOTICES.txt", SPDX)] + [program]
+        expected += [f"verified: {archives[0]}", f"verified: {archives[1]}", f"NOT verified: {archives[2]}"]
+        self.assertEqual(run.stdout.splitlines()[-len(expected):], expected)
 
 
 class SecondManifest(unittest.TestCase):

@@ -11,10 +11,12 @@ exit code.
 
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
 import unittest
+import zlib
 from pathlib import Path
 
 import winebox
@@ -279,6 +281,7 @@ class Installers(WinePrefix, unittest.TestCase):
     WINDOWS = "win10"
     EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
+    NOTICES = EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
 
     def msiexec(self, arguments, **run):
         return self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", **run)
@@ -287,6 +290,13 @@ class Installers(WinePrefix, unittest.TestCase):
         keys = subprocess.run(["wine", "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
                                "/s"], env=self.env, capture_output=True, text=True, check=True).stdout
         return "rolekit example" in keys
+
+    def test_the_nsis_installer_shows_the_notices_as_its_licence(self):
+        setup = (self.EXAMPLES / "rolekit-setup.exe").read_bytes()
+        first = setup.index(b"\xef\xbe\xad\xdeNullsoftInst")  # the data's first header, after the stub
+        size = struct.unpack_from("<I", setup, first + 24)[0] & 0x7FFFFFFF  # the high bit says compressed
+        header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
+        self.assertIn(self.NOTICES.read_text().encode("utf-16-le"), header)
 
     def test_installers_report_the_tool_outcome(self):
         msi = winebox.windows_path(self.EXAMPLES / "rolekit.msi")
@@ -304,6 +314,8 @@ class Installers(WinePrefix, unittest.TestCase):
                 self.assertIn(f"rolekit: rolekit.exe exited with {code} (0x{code:08X})\n", log.read_text())
                 succeeded = code in (0, 3010)
                 self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (succeeded, succeeded))
+                notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
+                self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.NOTICES.read_bytes())
                 if succeeded:
                     self.assertEqual(self.msiexec(f"/qn /x {msi}").code, 0)
 
