@@ -274,6 +274,42 @@ class Limits(WinePrefix, unittest.TestCase):
                 self.assertEqual((run.stdout, run.stderr, run.code, len(run.launches)), (b"", b"", code, launches))
 
 
+class BatchRecipe(WinePrefix, unittest.TestCase):
+    """examples/cmd/enable-features.cmd beside rolekit.exe, under Wine's cmd.exe."""
+
+    WINDOWS = "win10"
+    SCRIPT = Path(__file__).resolve().parents[2] / "examples/cmd/enable-features.cmd"
+
+    def test_the_recipe_passes_every_product_on_and_reports_the_exact_code(self):
+        folder = self.work / "recipe"
+        folder.mkdir()
+        shutil.copyfile(ROLEKIT, folder / "rolekit.exe")
+        shutil.copyfile(self.SCRIPT, folder / "enable-features.cmd")
+        both, messaging = dism_command(WEB_NEWER, MESSAGING), dism_command(MESSAGING)
+        enabled, failed = b"rolekit: enabled the Windows features for ", b"rolekit: failed with exit code "
+        cases = [  # products, the tool's answer (None: no dism.exe), what it starts, exit code, output
+            (None, 0, both, 0, enabled + b"Kestrel,Orrery\r\n"),
+            ("Kestrel,Orrery", 3010, both, 3010, enabled + b"Kestrel,Orrery; Windows must restart to finish\r\n"),
+            ("Orrery", 0x800F081F, messaging, 0x800F081F, failed + b"-2146498529 (0x800F081F)\r\n"),
+            ("Kestrel;Orrery Lanternfly", 87, both, 87, failed + b"87 (0x00000057)\r\n"),
+            ("Nightjar", 0, None, 2, NOTHING + failed + b"2 (0x00000002)\r\n"),
+            ("Orrery", None, None, 2, failed + b"2 (0x00000002)\r\n"),
+        ]
+        dism = self.prefix / "drive_c/windows/system32/dism.exe"
+        for products, answer, command, code, output in cases:
+            with self.subTest(products=products, answer=answer):
+                if answer is None:
+                    dism.unlink()
+                arguments = f"/c {winebox.windows_path(folder / 'enable-features.cmd')} {products or ''}".rstrip()
+                try:
+                    run = self.run_rolekit(arguments, answer or 0, self.prefix / "drive_c/windows/system32/cmd.exe")
+                finally:
+                    shutil.copyfile(STANDIN, dism)
+                self.assertEqual((run.stdout, run.stderr, run.code), (output, b"", code))
+                self.assertEqual(run.launches, [] if command is None else
+                                 [{"image": DISM, "command": command, "directory": SYSTEM32, "show": "0"}])
+
+
 class Installers(WinePrefix, unittest.TestCase):
     """The example installers, run silently, with the tool answering success,
     restart due and failure; each must start rolekit, and so dism.exe, once."""
