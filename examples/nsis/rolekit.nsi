@@ -16,6 +16,12 @@ RequestExecutionLevel admin
   !error "give -DROLEKIT_EXE=<path to rolekit.exe> -DNOTICES=<THIRD-PARTY-NOTICES.txt> -DOUTFILE=<installer to write>"
 !endif
 
+; The program it runs: the rolekit.exe it carries. The tests point this at a
+; file that is not there, to see the could-not-start path.
+!ifndef ROLEKIT_RUN
+  !define ROLEKIT_RUN "$PLUGINSDIR\rolekit.exe"
+!endif
+
 Name "rolekit example"
 OutFile "${OUTFILE}"
 ShowInstDetails show
@@ -32,7 +38,7 @@ Section "Windows features"
   File "/oname=$PLUGINSDIR\rolekit.exe" "${ROLEKIT_EXE}"
   ; nsExec runs it hidden and pushes its exit code, or "error" when it could
   ; not be started.
-  nsExec::Exec '"$PLUGINSDIR\rolekit.exe" Kestrel,Orrery'
+  nsExec::Exec '"${ROLEKIT_RUN}" Kestrel,Orrery'
   Pop $0
   StrCmp $0 "error" not_started
   ; Compared as 32-bit integers: codes above 0x7FFFFFFF arrive negative.

@@ -334,26 +334,52 @@ class Installers(WinePrefix, unittest.TestCase):
         header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
         self.assertIn(self.NOTICES.read_text().encode("utf-16-le"), header)
 
-    def test_installers_report_the_tool_outcome(self):
-        msi = winebox.windows_path(self.EXAMPLES / "rolekit.msi")
-        # Windows Installer fails with 1603; Wine's msiexec has also been seen to say 1627.
-        for code, windows_installer in [(0, {0}), (3010, {3010}), (0x800F081F, {1603, 1627})]:
-            with self.subTest(installer="NSIS", code=hex(code)):
-                run = self.run_rolekit("/S", tool_exit=code, program=self.EXAMPLES / "rolekit-setup.exe")
-                self.assertLaunched(run, dism_command(WEB_NEWER, MESSAGING))
-                self.assertEqual(run.code, code)
-            with self.subTest(installer="MSI", code=hex(code)):
-                log = self.work / f"msi-{code}.log"
+    def install(self, package, code, starts):
+        """msiexec on package, silently, in a prefix of its own so that no case's
+        leftovers decide another's; checks its log and what it left installed."""
+        shared = self.prefix, self.env
+        with winebox.prefix(self.WINDOWS, STANDIN) as (self.prefix, self.env):
+            try:
+                log = self.work / f"{package.stem}-{code}.log"
+                msi = winebox.windows_path(package)
                 run = self.msiexec(f"/qn /norestart /i {msi} /l*v {winebox.windows_path(log)}", tool_exit=code)
-                self.assertLaunched(run, dism_command(WEB_NEWER, MESSAGING))
-                self.assertIn(run.code, windows_installer)
-                self.assertIn(f"rolekit: rolekit.exe exited with {code} (0x{code:08X})\n", log.read_text())
-                succeeded = code in (0, 3010)
+                self.assertRegex(log.read_text(), rf"rolekit: rolekit.exe exited with {code} \(0x{code:08X}\)\n" if starts
+                                 else r"rolekit: could not start \(.*missing.exe.*\): error 2 \(0x00000002\)\n")
+                succeeded = run.code in (0, 3010)
                 self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (succeeded, succeeded))
                 notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
                 self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.NOTICES.read_bytes())
                 if succeeded:
                     self.assertEqual(self.msiexec(f"/qn /x {msi}").code, 0)
+                return run
+            finally:
+                self.prefix, self.env = shared
+
+    def test_installers_report_the_tool_outcome(self):
+        nsis, msi = self.EXAMPLES / "rolekit-setup.exe", self.EXAMPLES / "rolekit.msi"
+        # The package with its custom action handed a rolekit.exe that is not there.
+        unstartable = self.work / "rolekit-unstartable.msi"
+        shutil.copyfile(msi, unstartable)
+        subprocess.run(["msibuild", unstartable, "-q", "UPDATE `CustomAction` SET `Target`="
+                        "'\"[INSTALLDIR]missing.exe\" Kestrel,Orrery' WHERE `Action`='EnableFeatures.Data'"], check=True)
+        # Windows Installer fails with 1603; Wine's msiexec has also been seen to say 1627.
+        failed = {1603, 1627}
+        cases = [  # installer, the tool's answer, the installer's exit codes, whether rolekit.exe starts
+            (nsis, 0, {0}, True), (nsis, 3010, {3010}, True), (nsis, 0x800F081F, {0x800F081F}, True),
+            (self.EXAMPLES / "rolekit-setup-unstartable.exe", 0, {1603}, False),
+            (msi, 0, {0}, True), (msi, 3010, {3010}, True), (msi, 0x800F081F, failed, True),
+            (unstartable, 0, failed, False),
+        ]
+        for installer, code, exits, starts in cases:
+            with self.subTest(installer=installer.name, code=hex(code)):
+                if installer.suffix == ".msi":
+                    run = self.install(installer, code, starts)
+                else:
+                    run = self.run_rolekit("/S", tool_exit=code, program=installer)
+                self.assertIn(run.code, exits)
+                self.assertEqual((run.stdout, run.stderr), (b"", b""))
+                self.assertEqual(run.launches, [{"image": DISM, "command": dism_command(WEB_NEWER, MESSAGING),
+                                                 "directory": SYSTEM32, "show": "0"}] if starts else [])
 
 
 if __name__ == "__main__":
