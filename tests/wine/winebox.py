@@ -63,18 +63,28 @@ def template(version):
     path = root / version
     with open(root / f"{version}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (path / ".ready").exists():
+        # On a loaded machine one of Wine's own steps has been seen to fail
+        # (a reg add answering 1): the prefix is then made again from scratch.
+        for attempt in (1, 2, 3):
+            if (path / ".ready").exists():
+                break
             shutil.rmtree(path, ignore_errors=True)
             env = wine_env(path)
-            _quiet(["wineboot", "-i"], env)
-            _quiet(["winecfg", "-v", version], env)
-            # A crash must show as an exit code, not as a debugger's dump on stdout.
-            _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"], env)
-            # Relay tracing, when a run asks for it, reports only these calls.
-            _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
-                    "/d", ";".join(RELAYED), "/f"], env)
-            _quiet(["wineserver", "-w"], env)
-            (path / ".ready").touch()
+            try:
+                _quiet(["wineboot", "-i"], env)
+                _quiet(["winecfg", "-v", version], env)
+                # A crash must show as an exit code, not as a debugger's dump on stdout.
+                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"], env)
+                # Relay tracing, when a run asks for it, reports only these calls.
+                _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
+                        "/d", ";".join(RELAYED), "/f"], env)
+                _quiet(["wineserver", "-w"], env)
+                (path / ".ready").touch()
+            except subprocess.CalledProcessError:
+                for stop in ("-k", "-w"):
+                    subprocess.run(["wineserver", stop], env=env, stderr=subprocess.DEVNULL)
+                if attempt == 3:
+                    raise
     return path
 
 
