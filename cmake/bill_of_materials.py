@@ -12,12 +12,12 @@ where it was made.
 
 import argparse
 import datetime
-import urllib.parse
 import hashlib
 import json
 import os
 import re
 import subprocess
+import urllib.parse
 from pathlib import Path
 
 GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
@@ -58,7 +58,7 @@ def licence(path, package):
     return found
 
 
-def packages(paths):
+def debian_packages(paths):
     """The Debian packages the files came from, in name order, each with its
     dpkg record and the files it contributed."""
     found = {}
@@ -70,8 +70,7 @@ def packages(paths):
             record = Path(f"/usr/share/doc/{name}/copyright").read_text(encoding="utf-8")
             found[name] = {"name": name, "version": version, "arch": arch, "source": source, "record": record,
                            "files": []}
-        found[name]["files"].append({"name": os.path.basename(path), "path": path,
-                                     "licence": licence(path, name)})
+        found[name]["files"].append({"name": os.path.basename(path), "licence": licence(path, name)})
     return [found[name] for name in sorted(found)]
 
 
@@ -164,9 +163,9 @@ def main():
 
     linked = linked_inputs(Path(options.map).read_text())
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
-    Path(options.notices).write_text(notices(packages(linked | others)), encoding="utf-8")
+    Path(options.notices).write_text(notices(debian_packages(linked | others)), encoding="utf-8")
     created = datetime.datetime.fromtimestamp(options.date, datetime.timezone.utc)
-    document = spdx(options.version, options.executable, packages(linked), created)
+    document = spdx(options.version, options.executable, debian_packages(linked), created)
     Path(options.spdx).write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
 
 
