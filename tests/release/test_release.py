@@ -303,6 +303,26 @@ class Release(unittest.TestCase):
         self.assertEqual(run.stdout.splitlines()[-len(expected):], expected)
 
 
+class Reprotest(unittest.TestCase):
+    """Debian's reprotest builds a clean copy twice, the second time with every
+    variation it can apply here, and compares every artefact."""
+
+    def test_reprotest_finds_no_difference(self):
+        with tempfile.TemporaryDirectory(prefix="rolekit-reprotest-") as work:
+            tree = Path(work) / "rolekit"
+            shutil.copytree(SOURCE, tree, ignore=shutil.ignore_patterns("build", "__pycache__"))
+            build = " && ".join(f"{command} >/dev/null" for command in (
+                "cmake --preset windows -DBUILD_TESTING=OFF", "cmake --build --preset windows", "cpack --preset windows"))
+            artefacts = " ".join(f"build/windows/{artefact}" for artefact in Release.ARTEFACTS)
+            env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+            # Not varied: the order of directory entries (needs disorderfs and
+            # FUSE), the user and group, and the host and domain names.
+            run = subprocess.run(["reprotest", "--vary=-fileordering,-user_group,-domain_host", "--min-cpus=1",
+                                  build, artefacts], cwd=tree, env=env, capture_output=True, text=True)
+            self.assertEqual(run.returncode, 0, run.stdout[-6000:] + run.stderr[-2000:])
+            self.assertIn("Reproduction successful", run.stdout)
+
+
 class SecondManifest(unittest.TestCase):
     def test_a_second_manifest_fails_the_build(self):
         build = subprocess.run(["cmake", "--build", os.environ["ROLEKIT_BUILD_DIR"], "--target", "rolekit_two_manifests"],
