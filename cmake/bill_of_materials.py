@@ -30,7 +30,10 @@ PACKAGE_LICENCES = {
 }
 FILE_LICENCES = {"libpthread.a": "MIT", "libwinpthread.a": "MIT"}  # winpthreads
 SUPPLIER = "Organization: Debian"  # Debian built every package the toolchain links from
-UPSTREAM = re.compile(r"^Upstream-Name:\s*(.+)$", re.MULTILINE)  # in a machine-readable copyright record
+# Where a copyright record names the upstream project: the field of a
+# machine-readable record, or the opening sentence of Debian's older form.
+UPSTREAM = (re.compile(r"^Upstream-Name:\s*(.+)$", re.MULTILINE),
+            re.compile(r"^This is the Debian GNU/Linux prepackaged version of (?:the )?([^,.]+)", re.MULTILINE))
 
 MEMBER = re.compile(r"^(\S+\.a)\(")
 LOADED = re.compile(r"^LOAD (\S+\.o)$")
@@ -75,8 +78,9 @@ def debian_packages(paths):
 
 
 def purl(package):
-    version = urllib.parse.quote(package["version"], safe=":")
-    return f"pkg:deb/debian/{package['name']}@{version}?arch={package['arch']}"
+    """The package URL, with '+' (as in g++ and in Debian versions) percent-encoded, as the purl rules ask."""
+    name, version = urllib.parse.quote(package["name"], safe=""), urllib.parse.quote(package["version"], safe=":")
+    return f"pkg:deb/debian/{name}@{version}?arch={package['arch']}"
 
 
 def notices(packages):
@@ -118,9 +122,11 @@ def spdx_package(package):
                           "referenceLocator": purl(package)}],
         "primaryPackagePurpose": "LIBRARY",
     }
-    upstream = UPSTREAM.search(package["record"])
-    if upstream:
-        described["originator"] = f"Organization: {upstream[1].strip()}"
+    for pattern in UPSTREAM:
+        upstream = pattern.search(package["record"])
+        if upstream:
+            described["originator"] = "Organization: " + " ".join(upstream[1].split())
+            break
     return described
 
 
