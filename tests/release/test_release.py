@@ -141,11 +141,12 @@ class PortableExecutable(unittest.TestCase):
 
 
 class Release(unittest.TestCase):
-    maxDiff = None
     """Two clean builds of copies of the source, at different times, in
     different folders, with other file times, time zone, locale and umask; the
     first dated by its commit, the second by SOURCE_DATE_EPOCH. Then the
     second's release again, signed with a throwaway certificate."""
+
+    maxDiff = None  # verify-release's whole report, when it differs
 
     ARTEFACTS = ["rolekit.exe", "examples/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
                  "examples/rolekit.msi", f"release/rolekit-{VERSION}-win64.zip",
