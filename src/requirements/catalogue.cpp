@@ -58,7 +58,9 @@ constexpr std::wstring_view kMessagingFixed[] = {
     L"IIS-ApplicationInit",
     L"IIS-WebSockets",
 };
-// Server editions from 10.0 split the queue container into two features.
+// Message Queuing's parent features: MSMQ-Container on a client, MSMQ and
+// MSMQ-Services on a server. Only servers at 10.0 and later get theirs; older
+// servers, all out of support, are handed the client's name, which they lack.
 constexpr std::wstring_view kMessagingWorkstation[] = {L"MSMQ-Container"};
 constexpr std::wstring_view kMessagingServer[] = {L"MSMQ", L"MSMQ-Services"};
 

@@ -27,6 +27,10 @@ RT_VERSION, RT_MANIFEST, LANG_EN_US = 16, 24, 0x0409
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+# Microsoft's supportedOS Ids: Windows 7, 8, 8.1, and 10 and 11.
+SUPPORTED_OS = ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
 KNOWN_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "SHELL32.DLL", "ADVAPI32.DLL"}
 
 WRITE, EXECUTE = 0x80000000, 0x20000000
@@ -66,13 +70,14 @@ class PortableExecutable(unittest.TestCase):
     def test_is_small(self):
         self.assertLessEqual(len(self.data), 180 * 1024)
 
-    def test_manifest_requires_administrator_and_lists_no_system(self):
+    def test_manifest_requires_administrator_and_lists_the_supported_systems(self):
         self.assertEqual(list(resources(self.pe, RT_MANIFEST)), [(1, LANG_EN_US)], "exactly one manifest")
         text = resources(self.pe, RT_MANIFEST)[(1, LANG_EN_US)]
         self.assertTrue(text.startswith(b'\xef\xbb\xbf<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'))
         root = ET.fromstring(text[3:])
         self.assertEqual((root.tag, root.attrib), (ASM_V1 + "assembly", {"manifestVersion": "1.0"}))
-        self.assertEqual([child.tag for child in root], [ASM_V3 + "trustInfo", ASM_V3 + "application"])
+        self.assertEqual([child.tag for child in root],
+                         [ASM_V3 + "trustInfo", ASM_V3 + "application", COMPATIBILITY + "compatibility"])
 
         privileges = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges")
         self.assertEqual([(e.tag, e.attrib) for e in privileges],
@@ -81,9 +86,15 @@ class PortableExecutable(unittest.TestCase):
         settings = root.find(f"{ASM_V3}application/{ASM_V3}windowsSettings")
         self.assertEqual([(e.tag, e.text) for e in settings], [(SETTINGS_2005 + "dpiAware", "true")])
 
+        # Without the list Windows would report 6.2 on 8.1 and later, and a
+        # server at 10.0 would get a client's feature names.
+        systems = root.find(f"{COMPATIBILITY}compatibility/{COMPATIBILITY}application")
+        self.assertEqual([(e.tag, e.attrib) for e in systems], [(COMPATIBILITY + "supportedOS", {"Id": i})
+                                                                for i in SUPPORTED_OS])
+
         tags = {element.tag.split("}")[-1] for element in root.iter()}
-        self.assertEqual(tags, {"assembly", "trustInfo", "security", "requestedPrivileges",
-                                "requestedExecutionLevel", "application", "windowsSettings", "dpiAware"})
+        self.assertEqual(tags, {"assembly", "trustInfo", "security", "requestedPrivileges", "requestedExecutionLevel",
+                                "application", "windowsSettings", "dpiAware", "compatibility", "supportedOS"})
 
     def test_version_block_names_the_program(self):
         self.assertEqual(list(resources(self.pe, RT_VERSION)), [(1, LANG_EN_US)])
