@@ -102,7 +102,8 @@ TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
             "command=\"C:\\windows\\system32\\dism.exe\" /Online /Enable-Feature"
             " /FeatureName:IIS-ASP /FeatureName:IIS-WebServer /Quiet /NoRestart\n"
             "directory=C:\\windows\\system32\n"
-            "show=0\n");
+            "show=0\n"
+            "unknown=\n");
 }
 
 TEST(RunDism, StartsNothingWithoutTheSystemFolder) {

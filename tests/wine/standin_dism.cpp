@@ -1,16 +1,22 @@
 // A recording stand-in for dism.exe. Each run appends what it was given to the
-// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of four lines:
+// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of five lines:
 //   image=<the file that was started>
 //   command=<its whole command line>
 //   directory=<its working directory>
 //   show=<the window state it was given (wShowWindow), or "default">
-// and then exits with the code in ROLEKIT_STANDIN_EXIT (any C integer form;
-// 0 when unset). To play a misbehaving tool it first sleeps for
+//   unknown=<the feature names this edition lacks, blank-separated>
+// ROLEKIT_STANDIN_FEATURES, when set, holds the edition's feature names, each
+// between semicolons (";IIS-ASP;IIS-CGI;"). Like DISM, the stand-in checks
+// every /FeatureName: first and refuses the whole command with 0x800F080C
+// when one is unknown, before anything else.
+// Otherwise it exits with the code in ROLEKIT_STANDIN_EXIT (any C integer
+// form; 0 when unset). To play a misbehaving tool it first sleeps for
 // ROLEKIT_STANDIN_SLEEP_MS milliseconds, and crashes on an access violation
 // instead of exiting when ROLEKIT_STANDIN_CRASH is set.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "win32.h"
 
@@ -43,14 +49,30 @@ int main() {
   const std::string show =
       (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(startup.wShowWindow) : "default";
 
+  const std::wstring known = Environment(L"ROLEKIT_STANDIN_FEATURES");
+  std::wstring unknown;
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  const std::wstring_view switchName = L"/FeatureName:";
+  for (int i = 1; i < count && !known.empty(); ++i) {
+    const std::wstring argument = arguments[i];
+    if (!argument.starts_with(switchName)) continue;
+    const std::wstring name = argument.substr(switchName.size());
+    if (known.find(L";" + name + L";") == std::wstring::npos)
+      unknown += (unknown.empty() ? L"" : L" ") + name;
+  }
+  LocalFree(arguments);
+
   const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
   if (!log.empty()) {
     FILE* file = _wfopen(log.c_str(), L"ab");
     if (file == nullptr) return 0x7E57;
-    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\n", Utf8(image).c_str(),
-                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str());
+    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\nunknown=%s\n", Utf8(image).c_str(),
+                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str(),
+                 Utf8(unknown).c_str());
     std::fclose(file);
   }
+  if (!unknown.empty()) ExitProcess(0x800F080C);
   Sleep(static_cast<DWORD>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_SLEEP_MS").c_str(), nullptr, 0)));
   if (!Environment(L"ROLEKIT_STANDIN_CRASH").empty()) {
     volatile int* nowhere = nullptr;

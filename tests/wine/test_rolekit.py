@@ -3,13 +3,15 @@ sees, the exit code in full, exactly what dism.exe is started with and every
 platform call as Wine saw it; then the limits: the longest command line, ANSI
 code pages, a misbehaving tool; then the example installers that run it.
 
-Each class runs in a fresh prefix that reports one kind of Windows, with the
-recording stand-in as system32's dism.exe. Programs under test are started
+Each class runs in a fresh prefix that stands for one Windows edition, with
+the recording stand-in as system32's dism.exe: like DISM, it refuses a whole
+command in which one feature name is unknown to that edition. Programs under test are started
 from report_exit.exe, a Windows-side parent that reads all 32 bits of the
 exit code.
 """
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -24,6 +26,7 @@ import winebox
 ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
 STANDIN = Path(os.environ["ROLEKIT_STANDIN"])
 REPORT_EXIT = Path(os.environ["ROLEKIT_REPORT_EXIT"])
+README = Path(__file__).resolve().parents[2] / "README.md"
 
 SYSTEM32 = r"C:\windows\system32"
 DISM = SYSTEM32 + r"\dism.exe"
@@ -46,13 +49,14 @@ WEB_OLDER = [
     "IIS-WebServerManagementTools", "IIS-WebServerRole", "WAS-ConfigurationAPI",
     "WAS-NetFxEnvironment", "WAS-ProcessModel", "WAS-WindowsActivationService",
 ]
-# Every system Wine can pretend to be reports below 10.0 to a program without
-# a supported-OS list, so list B always takes its workstation variant here.
+# List B on a client or a server below 10.0, and on a server at 10.0 or later.
 MESSAGING = [
     "IIS-ASP", "IIS-ApplicationInit", "IIS-CGI", "IIS-HttpTracing", "IIS-ServerSideIncludes",
     "IIS-WebSockets", "MSMQ-Container", "MSMQ-Server", "WCF-HTTP-Activation45", "WCF-MSMQ-Activation45",
     "WCF-Pipe-Activation45", "WCF-Services45", "WCF-TCP-Activation45", "WCF-TCP-PortSharing45",
 ]
+MESSAGING_SERVER = sorted(set(MESSAGING) - {"MSMQ-Container"} | {"MSMQ", "MSMQ-Services"})
+REFUSED = 0x800F080C  # DISM: a feature name is unknown to this edition
 
 # The platform calls of a run, as Wine traced them (winebox.platform_calls).
 CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
@@ -75,12 +79,22 @@ def dism_command(*lists):
     return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
 
 
+def feature_names(command):
+    return re.findall(r"/FeatureName:(\S+)", command)
+
+
+def launch(command, unknown=()):
+    """The stand-in's record of dism.exe started with command, refusing the unknown names."""
+    return {"image": DISM, "command": command, "directory": SYSTEM32, "show": "0", "unknown": " ".join(unknown)}
+
+
 class WinePrefix:
-    WINDOWS = None
+    EDITION = None
 
     @classmethod
     def setUpClass(cls):
-        cls._prefix = winebox.prefix(cls.WINDOWS, STANDIN)
+        cls._prefix = winebox.prefix(cls.EDITION, STANDIN)
+        cls.features = set(winebox.edition_features(cls.EDITION))
         cls.prefix, cls.env = cls._prefix.__enter__()
         cls.work = Path(tempfile.mkdtemp(prefix="rolekit-e2e-"))
         cls.runs = 0
@@ -103,24 +117,67 @@ class WinePrefix:
         self.assertEqual(run.parent, 0, run.stderr)
         return run
 
+    def unknown(self, command):
+        return [name for name in feature_names(command) if name not in self.features]
+
     def assertLaunched(self, run, command):
         self.assertEqual((run.stdout, run.stderr), (b"", b""))
-        self.assertEqual(run.launches, [{"image": DISM, "command": command, "directory": SYSTEM32, "show": "0"}])
+        self.assertEqual(run.launches, [launch(command, self.unknown(command))])
 
     def assertNothingToDo(self, run):
         self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []))
 
     def assertOutcome(self, run, command):
-        """One silent, successful launch of command; with None, nothing to do."""
+        """One silent launch of command, which succeeds unless the edition lacks
+        one of its names; with None, nothing to do."""
         if command is None:
             self.assertNothingToDo(run)
         else:
             self.assertLaunched(run, command)
-            self.assertEqual(run.code, 0)
+            self.assertEqual(run.code, REFUSED if self.unknown(command) else 0)
 
 
-class EndToEnd(WinePrefix):
-    WEB = None
+class Edition(WinePrefix):
+    """What one edition is asked for and how its DISM answers; the README's
+    "Where it works" table must say the same."""
+
+    NAME = WEB = QUEUE = None
+
+    def test_each_product_on_this_edition(self):
+        cells = []
+        for products, lists in [("Kestrel", [self.WEB]), ("Orrery", [self.QUEUE]),
+                                ("Kestrel,Orrery", [self.WEB, self.QUEUE])]:
+            with self.subTest(products=products):
+                run = self.run_rolekit(products)
+                self.assertOutcome(run, dism_command(*lists))
+            names, unknown = feature_names(run.launches[0]["command"]), run.launches[0]["unknown"].split()
+            queue = [name for name in ("MSMQ-Container", "MSMQ", "MSMQ-Services") if name in names]
+            cells.append(f"{len(names)}" + (" with " + " ".join(f"`{name}`" for name in queue) if queue else "") +
+                         (": refused (" + " ".join(f"`{name}`" for name in unknown) + " unknown)" if unknown
+                          else ": enabled"))
+        rows = [line for line in README.read_text().splitlines() if line.startswith(f"| {self.NAME} |")]
+        self.assertEqual(rows, [f"| {self.NAME} | {' | '.join(cells)} |"])
+
+    def test_the_platform_is_asked_once_per_token_and_told_exactly_this(self):
+        cases = [  # edition, arguments, the OS questions (None: nothing converted), launched
+            ("windows-10-11", "Kestrel,kestrel,Orrery", [VERSION, VERSION, EDITION], True),
+            ("server-2016-and-later", "Orrery", [EDITION, VERSION], True),
+            ("server-2008-r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION], True),
+            ("windows-7", "Nightjar,,/?", [], False),
+            ("windows-8.1", None, None, False),
+        ]
+        for edition, arguments, questions, launched in cases:
+            if edition != self.EDITION:
+                continue
+            run = self.run_rolekit(arguments, trace=True)
+            self.assertEqual(run.stderr, b"")
+            expected = ([] if questions is None else CONVERT + questions) + (LAUNCH + WAIT + EXIT_AFTER_WAIT
+                                                                              if launched else EXIT)
+            self.assertEqual(run.calls, expected)
+            self.assertEqual(len(run.launches), int(launched))
+
+
+class EndToEnd(Edition):
 
     def test_no_argument_prints_usage_and_exits_1(self):
         run = self.run_rolekit(None)
@@ -134,12 +191,12 @@ class EndToEnd(WinePrefix):
                 self.assertNothingToDo(self.run_rolekit(arguments))
 
     def test_one_launch_with_the_whole_set(self):
-        web, both = dism_command(self.WEB), dism_command(self.WEB, MESSAGING)
+        web, both = dism_command(self.WEB), dism_command(self.WEB, self.QUEUE)
         cases = {
             "Kestrel": web,
             "Tamarind": web,
             "Lanternfly": web,
-            "Orrery": dism_command(MESSAGING),
+            "Orrery": dism_command(self.QUEUE),
             "kEsTrEl,ORRERY": both,
             "orrery,LANTERNFLY": both,
             "Orrery,,Lanternfly,tamarind,Kestrel,Orrery,": both,
@@ -156,8 +213,8 @@ class EndToEnd(WinePrefix):
     def test_the_tool_exit_code_passes_through_in_full(self):
         for code in [0, 1, 2, 3010, 0x800F081F, 0xC0000005, 0xFFFFFFFF]:
             with self.subTest(code=hex(code)):
-                run = self.run_rolekit("Orrery", tool_exit=code)
-                self.assertLaunched(run, dism_command(MESSAGING))
+                run = self.run_rolekit("Kestrel", tool_exit=code)
+                self.assertLaunched(run, dism_command(self.WEB))
                 self.assertEqual(run.code, code)
 
     def test_a_launch_that_fails_exits_non_zero_prints_nothing_and_starts_no_other_dism(self):
@@ -178,48 +235,37 @@ class EndToEnd(WinePrefix):
             self.assertEqual((run.stdout, run.stderr, run.launches, run.code), (b"", b"", [], 2))
             self.assertEqual(run.calls, CONVERT + [VERSION] + LAUNCH + EXIT, "no wait after a failed launch")
 
-    def test_the_platform_is_asked_once_per_token_and_told_exactly_this(self):
-        cases = [  # system, arguments, the OS questions (None: nothing converted), launched
-            ("win10", "Kestrel,kestrel,Orrery", [VERSION, VERSION, EDITION], True),
-            ("win2008r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION], True),
-            ("win7", "Nightjar,,/?", [], False),
-            ("win81", None, None, False),
-        ]
-        for windows, arguments, questions, launched in cases:
-            if windows != self.WINDOWS:
-                continue
-            run = self.run_rolekit(arguments, trace=True)
-            self.assertEqual(run.stderr, b"")
-            expected = ([] if questions is None else CONVERT + questions) + (LAUNCH + WAIT + EXIT_AFTER_WAIT
-                                                                              if launched else EXIT)
-            self.assertEqual(run.calls, expected)
-            self.assertEqual(len(run.launches), int(launched))
 
-
+# Windows 10 and Windows 7 run the whole suite; the other editions answer the
+# same questions alike, so they run only their own rows.
 class Windows10(EndToEnd, unittest.TestCase):
-    WINDOWS = "win10"
-    WEB = WEB_NEWER
+    EDITION, NAME, WEB, QUEUE = "windows-10-11", "Windows 10, 11", WEB_NEWER, MESSAGING
 
 
-class Windows81(EndToEnd, unittest.TestCase):
-    WINDOWS = "win81"
-    WEB = WEB_NEWER
+class Windows81(Edition, unittest.TestCase):
+    EDITION, NAME, WEB, QUEUE = "windows-8.1", "Windows 8.1", WEB_NEWER, MESSAGING
+
+
+class Server2016(Edition, unittest.TestCase):
+    EDITION, NAME, WEB, QUEUE = "server-2016-and-later", "Server 2016 and later", WEB_NEWER, MESSAGING_SERVER
+
+
+class Server2012R2(Edition, unittest.TestCase):
+    EDITION, NAME, WEB, QUEUE = "server-2012-r2", "Server 2012 R2", WEB_NEWER, MESSAGING
 
 
 class Windows7(EndToEnd, unittest.TestCase):
-    WINDOWS = "win7"
-    WEB = WEB_OLDER
+    EDITION, NAME, WEB, QUEUE = "windows-7", "Windows 7", WEB_OLDER, MESSAGING
 
 
-class Server2008R2(EndToEnd, unittest.TestCase):
-    WINDOWS = "win2008r2"
-    WEB = WEB_OLDER
+class Server2008R2(Edition, unittest.TestCase):
+    EDITION, NAME, WEB, QUEUE = "server-2008-r2", "Server 2008 R2", WEB_OLDER, MESSAGING
 
 
 class Limits(WinePrefix, unittest.TestCase):
     """Hostile input and a misbehaving tool, on one kind of system."""
 
-    WINDOWS = "win10"
+    EDITION = "windows-10-11"
     WEB = dism_command(WEB_NEWER)
     BOTH = dism_command(WEB_NEWER, MESSAGING)
     MESSAGING = dism_command(MESSAGING)
@@ -259,8 +305,7 @@ class Limits(WinePrefix, unittest.TestCase):
     def test_a_crashing_tool_passes_its_exception_code_through(self):
         run = self.run_rolekit("Orrery", ROLEKIT_STANDIN_CRASH="1")
         self.assertEqual(run.code, 0xC0000005)
-        self.assertEqual(run.launches,
-                         [{"image": DISM, "command": self.MESSAGING, "directory": SYSTEM32, "show": "0"}])
+        self.assertEqual(run.launches, [launch(self.MESSAGING)])
         # Wine notes the fault in one line on the crashing tool's standard
         # error, which Windows would not; no debugger dump reaches either stream.
         self.assertEqual(run.stdout, b"")
@@ -283,7 +328,7 @@ class Limits(WinePrefix, unittest.TestCase):
 class BatchRecipe(WinePrefix, unittest.TestCase):
     """examples/cmd/enable-features.cmd beside rolekit.exe, under Wine's cmd.exe."""
 
-    WINDOWS = "win10"
+    EDITION = "windows-10-11"
     SCRIPT = Path(__file__).resolve().parents[2] / "examples/cmd/enable-features.cmd"
 
     def test_the_recipe_passes_every_product_on_and_reports_the_exact_code(self):
@@ -312,15 +357,14 @@ class BatchRecipe(WinePrefix, unittest.TestCase):
                 finally:
                     shutil.copyfile(STANDIN, dism)
                 self.assertEqual((run.stdout, run.stderr, run.code), (output, b"", code))
-                self.assertEqual(run.launches, [] if command is None else
-                                 [{"image": DISM, "command": command, "directory": SYSTEM32, "show": "0"}])
+                self.assertEqual(run.launches, [] if command is None else [launch(command)])
 
 
 class Installers(WinePrefix, unittest.TestCase):
     """The example installers, run silently, with the tool answering success,
     restart due and failure; each must start rolekit, and so dism.exe, once."""
 
-    WINDOWS = "win10"
+    EDITION = "windows-10-11"
     EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
     NOTICES = EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
@@ -329,8 +373,10 @@ class Installers(WinePrefix, unittest.TestCase):
         return self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", **run)
 
     def registered(self):
+        # With 32-bit Wine installed, "wine reg" is the 32-bit reg.exe, which
+        # reads the 32-bit view unless told otherwise; the package is 64-bit.
         keys = subprocess.run(["wine", "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
-                               "/s"], env=self.env, capture_output=True, text=True, check=True).stdout
+                               "/s", "/reg:64"], env=self.env, capture_output=True, text=True, check=True).stdout
         return "rolekit example" in keys
 
     def test_the_nsis_installer_shows_the_notices_as_its_licence(self):
@@ -344,7 +390,7 @@ class Installers(WinePrefix, unittest.TestCase):
         """msiexec on package, silently, in a prefix of its own so that no case's
         leftovers decide another's; checks its log and what it left installed."""
         shared = self.prefix, self.env
-        with winebox.prefix(self.WINDOWS, STANDIN) as (self.prefix, self.env):
+        with winebox.prefix(self.EDITION, STANDIN) as (self.prefix, self.env):
             try:
                 log = self.work / f"{package.stem}-{code}.log"
                 msi = winebox.windows_path(package)
@@ -384,8 +430,7 @@ class Installers(WinePrefix, unittest.TestCase):
                     run = self.run_rolekit("/S", tool_exit=code, program=installer)
                 self.assertIn(run.code, exits)
                 self.assertEqual((run.stdout, run.stderr), (b"", b""))
-                self.assertEqual(run.launches, [{"image": DISM, "command": dism_command(WEB_NEWER, MESSAGING),
-                                                 "directory": SYSTEM32, "show": "0"}] if starts else [])
+                self.assertEqual(run.launches, [launch(dism_command(WEB_NEWER, MESSAGING))] if starts else [])
 
 
 if __name__ == "__main__":

@@ -1,11 +1,11 @@
 """Throwaway Wine prefixes for running the Windows build on Linux.
 
-Creating a prefix takes seconds, so one template per Windows version is made
+Creating a prefix takes seconds, so one template per Windows edition is made
 once under ROLEKIT_WINE_TEMPLATES and every run works in a copy of it, with
-the recording dism.exe stand-in in its system32 and a wineserver kept alive
-for the length of the run.
+the recording dism.exe stand-in in its system32, told the feature names that
+edition has, and a wineserver kept alive for the length of the run.
 
-As a command: "winebox.py run [--windows VERSION] PROGRAM [ARGS...]" runs one
+As a command: "winebox.py run [--edition EDITION] PROGRAM [ARGS...]" runs one
 program in a fresh prefix and exits with its exit code (low 8 bits only);
 "winebox.py demo ..." runs rolekit.exe once and shows what it launched.
 """
@@ -24,6 +24,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+PRODUCT_OPTIONS = r"HKLM\System\CurrentControlSet\Control\ProductOptions"
 WINE_DEBUG = r"HKCU\Software\Wine\Debug"
 
 # The platform calls a traced run reports, each with the positions of the
@@ -34,6 +35,26 @@ RELAYED = {"MultiByteToWideChar": (0, 1), "VerifyVersionInfoW": (1, 2), "SHGetFo
 HANDLES = {"WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"}
 TRACE = "+pid,+loaddll,+relay,trace+exec"
 TRACE_LINE = re.compile(rb"^([0-9a-f]+:[0-9a-f]+):(.*)$")
+
+# The Windows editions a prefix can stand for, named as the columns of
+# windows-features/features.tsv: the version winecfg sets, and whether the
+# product type must be made a server's (win2008r2 is one already).
+EDITIONS = {
+    "windows-10-11": ("win10", False),
+    "windows-8.1": ("win81", False),
+    "windows-7": ("win7", False),
+    "server-2016-and-later": ("win10", True),
+    "server-2012-r2": ("win81", True),
+    "server-2008-r2": ("win2008r2", False),
+}
+FEATURES_TSV = Path(__file__).resolve().parent / "windows-features/features.tsv"
+
+
+def edition_features(edition):
+    """The optional-feature names the edition has, as features.tsv lists them."""
+    rows = [line.split("\t") for line in FEATURES_TSV.read_text().splitlines()]
+    column = rows[0].index(edition)
+    return [row[0] for row in rows[1:] if row[column] == "1"]
 
 
 def wine_env(prefix):
@@ -56,12 +77,13 @@ def _quiet(args, env):
     subprocess.run(args, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def template(version):
-    """The template prefix for a Windows version ("win10", "win7", ...), made on first use."""
+def template(edition):
+    """The template prefix for a Windows edition (a key of EDITIONS), made on first use."""
+    version, server = EDITIONS[edition]
     root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
     root.mkdir(parents=True, exist_ok=True)
-    path = root / version
-    with open(root / f"{version}.lock", "w") as lock:
+    path = root / edition
+    with open(root / f"{edition}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         # On a loaded machine one of Wine's own steps has been seen to fail
         # (a reg add answering 1): the prefix is then made again from scratch.
@@ -73,8 +95,12 @@ def template(version):
             try:
                 _quiet(["wineboot", "-i"], env)
                 _quiet(["winecfg", "-v", version], env)
+                if server:
+                    _quiet(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ",
+                            "/d", "ServerNT", "/f", "/reg:64"], env)
                 # A crash must show as an exit code, not as a debugger's dump on stdout.
-                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"], env)
+                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f", "/reg:64"],
+                       env)
                 # Relay tracing, when a run asks for it, reports only these calls.
                 _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
                         "/d", ";".join(RELAYED), "/f"], env)
@@ -89,14 +115,14 @@ def template(version):
 
 
 @contextlib.contextmanager
-def prefix(version="win10", standin=None):
-    """A fresh copy of the version's template; yields (prefix path, environment)."""
+def prefix(edition="windows-10-11", standin=None):
+    """A fresh copy of the edition's template; yields (prefix path, environment)."""
     work = Path(tempfile.mkdtemp(prefix="rolekit-wine-"))
     path = work / "prefix"
-    subprocess.run(["cp", "-a", str(template(version)), str(path)], check=True)
+    subprocess.run(["cp", "-a", str(template(edition)), str(path)], check=True)
     if standin:
         shutil.copyfile(standin, path / "drive_c/windows/system32/dism.exe")
-    env = wine_env(path)
+    env = dict(wine_env(path), ROLEKIT_STANDIN_FEATURES=";" + ";".join(edition_features(edition)) + ";")
     # Start the server and the prefix's services now, away from the caller's
     # pipes: whatever they inherit stays open until the prefix is shut down.
     _quiet(["wineserver", "-p"], env)
@@ -163,11 +189,11 @@ def image_size(program):
 
 
 def read_launches(log):
-    """The stand-in's records: dicts of image, command, directory and show."""
+    """The stand-in's records: dicts of image, command, directory, show and unknown."""
     if not log.exists():
         return []
     lines = log.read_text(encoding="utf-8").splitlines()
-    return [dict(line.split("=", 1) for line in lines[i:i + 4]) for i in range(0, len(lines), 4)]
+    return [dict(line.split("=", 1) for line in lines[i:i + 5]) for i in range(0, len(lines), 5)]
 
 
 def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, trace=False, **extra):
@@ -203,8 +229,8 @@ def demo(options):
     templates = Path(options.rolekit).resolve().parent / "wine-templates"
     os.environ.setdefault("ROLEKIT_WINE_TEMPLATES", str(templates))
     arguments = " ".join(quote(a) for a in options.products) if options.products else None
-    print(f"rolekit.exe {arguments or ''} on a Wine prefix reporting {options.windows}")
-    with prefix(options.windows, options.standin) as (path, env):
+    print(f"rolekit.exe {arguments or ''} on a Wine prefix standing for {options.edition}")
+    with prefix(options.edition, options.standin) as (path, env):
         run = run_program(env, options.report_exit, options.rolekit, arguments, options.tool_exit,
                           path / "demo", path)
     sys.stdout.write(run.stdout.decode("ascii", "replace"))
@@ -218,6 +244,8 @@ def demo(options):
         print(f"parameters: {parameters}")
         print(f"directory:  {launch['directory']}")
         print(f"window:     {'hidden' if launch['show'] == '0' else launch['show']}")
+        if launch["unknown"]:
+            print(f"refused:    unknown to this edition: {launch['unknown']}")
     if not run.launches:
         print("launched:   nothing")
     print(f"exit code:  {run.code} (0x{run.code:08X})")
@@ -228,11 +256,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     sub = parser.add_subparsers(dest="command", required=True)
     run = sub.add_parser("run", help="run one program in a throwaway prefix")
-    run.add_argument("--windows", default="win10")
+    run.add_argument("--edition", choices=EDITIONS, default="windows-10-11")
     run.add_argument("program")
     run.add_argument("args", nargs=argparse.REMAINDER)
     show = sub.add_parser("demo", help="run rolekit.exe once and show what it launched")
-    show.add_argument("--windows", default="win10")
+    show.add_argument("--edition", choices=EDITIONS, default="windows-10-11")
     show.add_argument("--tool-exit", type=lambda text: int(text, 0), default=0)
     for option in ("--rolekit", "--standin", "--report-exit"):
         show.add_argument(option, required=True)
@@ -240,7 +268,7 @@ def main():
     options = parser.parse_args()
     if options.command == "demo":
         return demo(options)
-    with prefix(options.windows, os.environ.get("ROLEKIT_STANDIN")) as (_, env):
+    with prefix(options.edition, os.environ.get("ROLEKIT_STANDIN")) as (_, env):
         return subprocess.run(["wine", options.program, *options.args], env=env).returncode
 
 
