@@ -41,3 +41,10 @@ execute_process(
   COMMAND ${FAKETIME} -f ${clock} ${MSIBUILD} ${OUTPUT} -s "rolekit example" "rolekit contributors" "x64;1033"
           "{${package}}"
   COMMAND_ERROR_IS_FATAL ANY)
+# wixl leaves out the upgrade's include-maximum bit, without which a package
+# of the same version is never found and a rebuild installs beside it. The
+# table has the one row.
+execute_process(
+  COMMAND ${FAKETIME} -f ${clock} ${MSIBUILD} ${OUTPUT}
+          -q "UPDATE `Upgrade` SET `Attributes`=768"
+  COMMAND_ERROR_IS_FATAL ANY)

@@ -3,11 +3,16 @@
 // Installer fails the install on any non-zero code, 3010 (success, restart
 // due) included, and marking the action "ignore" hides every real failure.
 //
-// Deferred and not impersonated, it runs the command line in CustomActionData
-// hidden, waits for it, writes the code it got to the installer log, and
-// returns: success on 0; success with a restart at the end on 3010; on
-// anything else, or when rolekit.exe cannot be started, a failure that rolls
-// the install back.
+// RunRolekit, deferred and not impersonated, runs the command line in
+// CustomActionData hidden, waits for it, writes the code it got to the
+// installer log, and returns: success on 0 or 3010; on anything else, or when
+// rolekit.exe cannot be started, a failure, on which Windows Installer rolls
+// back its own files and registration (not what DISM changed).
+//
+// A deferred action may not call MsiSetMode, so on 3010 RunRolekit only
+// records that a restart is due, as a global atom named after the product;
+// RequestRestart, an immediate action after InstallFinalize, turns that record
+// into the request and removes it.
 #include <cstdio>
 #include <string>
 
@@ -38,6 +43,10 @@ void Log(MSIHANDLE install, const std::wstring& text) {
   MsiCloseHandle(record);
 }
 
+std::wstring RestartRecord(MSIHANDLE install) {
+  return L"rolekit restart due " + Property(install, L"ProductCode");
+}
+
 std::wstring Code(DWORD code) {
   wchar_t text[32];
   (void)std::swprintf(text, 32, L"%lu (0x%08lX)", static_cast<unsigned long>(code),
@@ -49,14 +58,20 @@ std::wstring Code(DWORD code) {
 
 extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
   std::wstring command = Property(install, L"CustomActionData");
+  if (command.empty()) {
+    Log(install, L"rolekit: could not start: CustomActionData holds no command line");
+    return ERROR_INSTALL_FAILURE;
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process{};
-  if (command.empty() || !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                         nullptr, nullptr, &startup, &process)) {
-    Log(install, L"rolekit: could not start (" + command + L"): error " + Code(GetLastError()));
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &process)) {
+    // Read at once: building the message allocates, which may set it again.
+    const DWORD error = GetLastError();
+    Log(install, L"rolekit: could not start (" + command + L"): error " + Code(error));
     return ERROR_INSTALL_FAILURE;
   }
   CloseHandle(process.hThread);
@@ -70,10 +85,33 @@ extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
     return ERROR_INSTALL_FAILURE;
   }
   Log(install, L"rolekit: rolekit.exe exited with " + Code(code));
-  if (code == ERROR_SUCCESS) return ERROR_SUCCESS;
+  if (code != ERROR_SUCCESS && code != ERROR_SUCCESS_REBOOT_REQUIRED) return ERROR_INSTALL_FAILURE;
+  const std::wstring record = RestartRecord(install);
   if (code == ERROR_SUCCESS_REBOOT_REQUIRED) {
-    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-    return ERROR_SUCCESS;
+    if (GlobalFindAtomW(record.c_str()) == 0 && GlobalAddAtomW(record.c_str()) == 0) {
+      const DWORD error = GetLastError();
+      Log(install, L"rolekit: could not record that a restart is due: error " + Code(error));
+      return ERROR_INSTALL_FAILURE;
+    }
+    Log(install, L"rolekit: a restart is due; recorded for the end of the install");
   }
-  return ERROR_INSTALL_FAILURE;
+  return ERROR_SUCCESS;
+}
+
+// Immediate, after InstallFinalize: only here may the package ask for the
+// restart that RunRolekit recorded.
+extern "C" __declspec(dllexport) UINT __stdcall RequestRestart(MSIHANDLE install) {
+  const std::wstring record = RestartRecord(install);
+  bool due = false;
+  for (ATOM atom = GlobalFindAtomW(record.c_str()); atom != 0; atom = GlobalFindAtomW(record.c_str())) {
+    due = true;
+    GlobalDeleteAtom(atom);
+  }
+  if (due) {
+    MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+    Log(install, L"rolekit: restart requested for the end of the install");
+  } else {
+    Log(install, L"rolekit: no restart due");
+  }
+  return ERROR_SUCCESS;
 }

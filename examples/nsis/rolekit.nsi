@@ -1,4 +1,4 @@
-; A 64-bit installer that enables the Windows features its product needs by
+; An installer that enables the Windows features its product needs by
 ; running rolekit.exe, and reports rolekit's outcome as its own exit code:
 ; 0 on success; 3010 (restart due) with the reboot flag set; rolekit's own
 ; code on any other outcome, and 1603 when rolekit.exe cannot be started.
@@ -6,8 +6,16 @@
 ; licence page, which the runtimes statically linked into rolekit.exe ask for.
 ; Build with
 ;   makensis -DROLEKIT_EXE=rolekit.exe -DNOTICES=THIRD-PARTY-NOTICES.txt -DOUTFILE=rolekit-setup.exe rolekit.nsi
+; for a 64-bit installer, adding -DTARGET=x86-unicode for a 32-bit one. Either
+; runs the 64-bit rolekit.exe it carries, which starts the 64-bit DISM from
+; the system folder. A 32-bit installer must never start $SYSDIR\dism.exe
+; itself: Windows redirects it to the 32-bit DISM in SysWOW64, which cannot
+; service 64-bit Windows.
 Unicode true
-Target amd64-unicode
+!ifndef TARGET
+  !define TARGET amd64-unicode
+!endif
+Target ${TARGET}
 ; rolekit.exe itself requires administrator rights; a non-elevated installer
 ; could not start it at all.
 RequestExecutionLevel admin

@@ -10,6 +10,7 @@ from report_exit.exe, a Windows-side parent that reads all 32 bits of the
 exit code.
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -366,18 +367,27 @@ class Installers(WinePrefix, unittest.TestCase):
 
     EDITION = "windows-10-11"
     EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
+    UNSTARTABLE = Path(os.environ["ROLEKIT_TEST_INSTALLERS"])
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
     NOTICES = EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # A 32-bit installer reaching for system32 would be sent here: a
+        # launch from this copy shows in the record's image.
+        shutil.copyfile(STANDIN, cls.prefix / "drive_c/windows/syswow64/dism.exe")
 
     def msiexec(self, arguments, **run):
         return self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", **run)
 
     def registered(self):
+        """How many products named "rolekit example" are registered."""
         # With 32-bit Wine installed, "wine reg" is the 32-bit reg.exe, which
         # reads the 32-bit view unless told otherwise; the package is 64-bit.
         keys = subprocess.run(["wine", "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
                                "/s", "/reg:64"], env=self.env, capture_output=True, text=True, check=True).stdout
-        return "rolekit example" in keys
+        return len(re.findall(r"DisplayName\s+REG_SZ\s+rolekit example$", keys, re.M))
 
     def test_the_nsis_installer_shows_the_notices_as_its_licence(self):
         setup = (self.EXAMPLES / "rolekit-setup.exe").read_bytes()
@@ -386,29 +396,29 @@ class Installers(WinePrefix, unittest.TestCase):
         header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
         self.assertIn(self.NOTICES.read_text().encode("utf-16-le"), header)
 
-    def install(self, package, code, starts):
-        """msiexec on package, silently, in a prefix of its own so that no case's
-        leftovers decide another's; checks its log and what it left installed."""
+    @contextlib.contextmanager
+    def own_prefix(self):
+        """A prefix of its own, so that no case's leftovers decide another's."""
         shared = self.prefix, self.env
         with winebox.prefix(self.EDITION, STANDIN) as (self.prefix, self.env):
             try:
-                log = self.work / f"{package.stem}-{code}.log"
-                msi = winebox.windows_path(package)
-                run = self.msiexec(f"/qn /norestart /i {msi} /l*v {winebox.windows_path(log)}", tool_exit=code)
-                self.assertRegex(log.read_text(), rf"rolekit: rolekit.exe exited with {code} \(0x{code:08X}\)\n" if starts
-                                 else r"rolekit: could not start \(.*missing.exe.*\): error 2 \(0x00000002\)\n")
-                succeeded = run.code in (0, 3010)
-                self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (succeeded, succeeded))
-                notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
-                self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.NOTICES.read_bytes())
-                if succeeded:
-                    self.assertEqual(self.msiexec(f"/qn /x {msi}").code, 0)
-                return run
+                yield
             finally:
                 self.prefix, self.env = shared
 
+    def install(self, package, code):
+        """msiexec on package, silently, with the tool answering code: its run,
+        and the steps its log shows in and after InstallFinalize."""
+        log = self.work / f"install-{self.runs}.log"
+        run = self.msiexec(f"/qn /norestart /i {winebox.windows_path(package)} /l*v {winebox.windows_path(log)}",
+                           tool_exit=code)
+        steps = re.findall(r"^Action (start|ended) [\d:]+: (InstallFinalize|RequestRestart)\.|^(rolekit: .*)$",
+                           log.read_text(), re.M)
+        return run, [" ".join(step).strip() for step in steps]
+
     def test_installers_report_the_tool_outcome(self):
-        nsis, msi = self.EXAMPLES / "rolekit-setup.exe", self.EXAMPLES / "rolekit.msi"
+        nsis, nsis32, msi = (self.EXAMPLES / name for name in ("rolekit-setup.exe", "rolekit-setup-x86.exe",
+                                                                "rolekit.msi"))
         # The package with its custom action handed a rolekit.exe that is not there.
         unstartable = self.work / "rolekit-unstartable.msi"
         shutil.copyfile(msi, unstartable)
@@ -417,20 +427,58 @@ class Installers(WinePrefix, unittest.TestCase):
         # Windows Installer fails with 1603; Wine's msiexec has also been seen to say 1627.
         failed = {1603, 1627}
         cases = [  # installer, the tool's answer, the installer's exit codes, whether rolekit.exe starts
-            (nsis, 0, {0}, True), (nsis, 3010, {3010}, True), (nsis, 0x800F081F, {0x800F081F}, True),
-            (self.EXAMPLES / "rolekit-setup-unstartable.exe", 0, {1603}, False),
+            *((setup, code, {code}, True) for setup in (nsis, nsis32) for code in (0, 3010, 0x800F081F)),
+            *((self.UNSTARTABLE / f"rolekit-setup-unstartable-{target}.exe", 0, {1603}, False)
+              for target in ("amd64-unicode", "x86-unicode")),
             (msi, 0, {0}, True), (msi, 3010, {3010}, True), (msi, 0x800F081F, failed, True),
             (unstartable, 0, failed, False),
         ]
+        # rolekit runs inside the install script, which InstallFinalize runs;
+        # only the immediate action after it may ask for the restart.
+        recorded = {3010: ["rolekit: a restart is due; recorded for the end of the install"]}
+        requested = {0: "rolekit: no restart due", 3010: "rolekit: restart requested for the end of the install"}
         for installer, code, exits, starts in cases:
             with self.subTest(installer=installer.name, code=hex(code)):
                 if installer.suffix == ".msi":
-                    run = self.install(installer, code, starts)
+                    with self.own_prefix():
+                        run, steps = self.install(installer, code)
+                        ran = (f"rolekit: rolekit.exe exited with {code} (0x{code:08X})" if starts else
+                               r'rolekit: could not start ("C:\Program Files\rolekit example\missing.exe" '
+                               "Kestrel,Orrery): error 2 (0x00000002)")
+                        after = (["start RequestRestart", requested[code], "ended RequestRestart"]
+                                 if starts and code in requested else [])
+                        self.assertEqual(steps, ["start InstallFinalize", ran, *recorded.get(code, []),
+                                                 "ended InstallFinalize", *after])
+                        succeeded = run.code in (0, 3010)
+                        self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()),
+                                         (succeeded, int(succeeded)))
+                        notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
+                        self.assertEqual(notices.exists() and notices.read_bytes(),
+                                         succeeded and self.NOTICES.read_bytes())
+                        if succeeded:
+                            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(installer)}").code, 0)
                 else:
                     run = self.run_rolekit("/S", tool_exit=code, program=installer)
                 self.assertIn(run.code, exits)
                 self.assertEqual((run.stdout, run.stderr), (b"", b""))
                 self.assertEqual(run.launches, [launch(dism_command(WEB_NEWER, MESSAGING))] if starts else [])
+
+    def test_a_rebuilt_package_replaces_the_installed_one_and_leaves_no_restart_due(self):
+        msi, rebuilt = self.EXAMPLES / "rolekit.msi", self.work / "rolekit-rebuilt.msi"
+        shutil.copyfile(msi, rebuilt)
+        subprocess.run(["msibuild", rebuilt, "-q", "UPDATE `Property` SET `Value`="
+                        "'{0F1E2D3C-4B5A-4969-8877-665544332211}' WHERE `Property`='ProductCode'"], check=True)
+        subprocess.run(["msibuild", rebuilt, "-s", "rolekit example", "rolekit contributors", "x64;1033",
+                        "{1A2B3C4D-5E6F-4A0B-9C8D-7E6F5A4B3C2D}"], check=True)
+        with self.own_prefix():
+            first, _ = self.install(msi, 3010)
+            second, steps = self.install(rebuilt, 0)
+            self.assertEqual((first.code, second.code), (3010, 0))
+            self.assertEqual(steps[-3:], ["start RequestRestart", "rolekit: no restart due", "ended RequestRestart"])
+            self.assertEqual(self.registered(), 1)
+            # Were the old product still there, its component would keep the file.
+            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(rebuilt)}").code, 0)
+            self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (False, 0))
 
 
 if __name__ == "__main__":

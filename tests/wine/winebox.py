@@ -77,9 +77,17 @@ def _quiet(args, env):
     subprocess.run(args, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def wine_packages():
+    """Which Wine packages are installed, at which versions. A prefix made
+    before 32-bit Wine was installed no longer starts once it is, so a
+    template records this and is made again when it changes."""
+    return subprocess.run(["dpkg-query", "-W", "wine*", "libwine*"], capture_output=True, text=True).stdout
+
+
 def template(edition):
     """The template prefix for a Windows edition (a key of EDITIONS), made on first use."""
     version, server = EDITIONS[edition]
+    packages = wine_packages()
     root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
     root.mkdir(parents=True, exist_ok=True)
     path = root / edition
@@ -88,7 +96,7 @@ def template(edition):
         # On a loaded machine one of Wine's own steps has been seen to fail
         # (a reg add answering 1): the prefix is then made again from scratch.
         for attempt in (1, 2, 3):
-            if (path / ".ready").exists():
+            if (path / ".ready").exists() and (path / ".ready").read_text() == packages:
                 break
             shutil.rmtree(path, ignore_errors=True)
             env = wine_env(path)
@@ -105,7 +113,7 @@ def template(edition):
                 _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
                         "/d", ";".join(RELAYED), "/f"], env)
                 _quiet(["wineserver", "-w"], env)
-                (path / ".ready").touch()
+                (path / ".ready").write_text(packages)
             except subprocess.CalledProcessError:
                 for stop in ("-k", "-w"):
                     subprocess.run(["wineserver", stop], env=env, stderr=subprocess.DEVNULL)
