@@ -1,8 +1,11 @@
 # The release archive: rolekit-<version>-win64.zip with the executable, the
-# README, the LICENSE, the third-party notices and the SPDX bill of materials;
-# beside it a SHA-256 sum and the bill of materials again (cpack --preset windows).
+# README, the LICENSE, the third-party notices, the SPDX bill of materials and
+# the batch recipe, at the path the README gives (checked out with CRLF line
+# endings, which cmd needs); beside it a SHA-256 sum and the bill of materials
+# again (cpack --preset windows).
 install(TARGETS rolekit RUNTIME DESTINATION .)
 install(FILES README.md LICENSE ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
+install(FILES examples/cmd/enable-features.cmd DESTINATION examples/cmd)
 
 set(ROLEKIT_SIGNING_PFX "" CACHE FILEPATH
   "PKCS#12 file to Authenticode-sign rolekit.exe with before it is archived; the password is read from the environment variable ROLEKIT_SIGNING_PASSWORD")

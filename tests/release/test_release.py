@@ -160,7 +160,7 @@ class Release(unittest.TestCase):
     maxDiff = None  # verify-release's whole report, when it differs
 
     ARTEFACTS = ["rolekit.exe", "examples/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
-                 "examples/rolekit.msi", f"release/rolekit-{VERSION}-win64.zip",
+                 "examples/rolekit-setup-x86.exe", "examples/rolekit.msi", f"release/rolekit-{VERSION}-win64.zip",
                  f"release/rolekit-{VERSION}-win64.zip.sha256", f"release/{SPDX}"]
 
     @classmethod
@@ -224,16 +224,29 @@ class Release(unittest.TestCase):
                                           capture_output=True, text=True)
                     self.fail(diff.stdout[:6000] or diff.stderr)
 
-    def test_archive_holds_the_program_readme_and_license_with_its_checksum(self):
+    def test_archive_holds_the_program_readme_license_and_recipe_with_its_checksum(self):
+        recipe = "examples/cmd/enable-features.cmd"
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
                 self.assertEqual(sorted(zip.namelist()),
-                                 ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", SPDX, "rolekit.exe"])
+                                 ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", recipe, SPDX, "rolekit.exe"])
                 self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes())
+                self.assertNotIn(b"\n", zip.read(recipe).replace(b"\r\n", b""), "cmd needs CRLF line endings")
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
+            # Every file the README names under examples/ or tools/ travels in
+            # the zip, unless its line or its section says it is in the source tree.
+            named = set()
+            for section in re.split(r"^## ", zip.read("README.md").decode(), flags=re.M):
+                lines = section.splitlines()
+                for line in lines if lines and "source tree" not in lines[0] else []:
+                    if "source tree" not in line:
+                        named |= {path.replace("\\", "/") for path in
+                                  re.findall(r"(?<![\w/])((?:examples|tools)[/\\][\w./\\-]*\w)", line)}
+            self.assertIn(recipe, named)
+            self.assertLessEqual(named, set(zip.namelist()))
 
     def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
         def linked(link_map):
@@ -310,8 +323,8 @@ class Release(unittest.TestCase):
         expected = []
         for archive, program in zip(archives, ["same     rolekit.exe", "same     rolekit.exe" + signature,
                                                "differs  rolekit.exe" + signature]):
-            expected += [f"{archive}:"] + [f"same     {f}" for f in ("LICENSE", "README.md",
-                                                                    "THIRD-PARTY-NOTICES.txt", SPDX)] + [program]
+            expected += [f"{archive}:"] + [f"same     {f}" for f in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
+                                                                    "examples/cmd/enable-features.cmd", SPDX)] + [program]
         expected += [f"verified: {archives[0]}", f"verified: {archives[1]}", f"NOT verified: {archives[2]}"]
         self.assertEqual(run.stdout.splitlines()[-len(expected):], expected)
 

@@ -337,15 +337,33 @@ class BatchRecipe(WinePrefix, unittest.TestCase):
         folder.mkdir()
         shutil.copyfile(ROLEKIT, folder / "rolekit.exe")
         shutil.copyfile(self.SCRIPT, folder / "enable-features.cmd")
-        both, messaging = dism_command(WEB_NEWER, MESSAGING), dism_command(MESSAGING)
-        enabled, failed = b"rolekit: enabled the Windows features for ", b"rolekit: failed with exit code "
+        web, both, messaging = (dism_command(*lists) for lists in ([WEB_NEWER], [WEB_NEWER, MESSAGING], [MESSAGING]))
+
+        def log(*lines):
+            return "".join(f"rolekit: {line}\r\n" for line in lines).encode()
+
+        enabled, restart = ": enabled the Windows features for ", "; Windows must restart to finish"
+        usage = (b"Usage: enable-features.cmd [Product1,Product2 ...]\r\n"
+                 b"Runs rolekit.exe from this folder with the products (default Kestrel,Orrery),\r\n"
+                 b"prints the outcome and exits with rolekit's exit code.\r\n")
         cases = [  # products, the tool's answer (None: no dism.exe), what it starts, exit code, output
-            (None, 0, both, 0, enabled + b"Kestrel,Orrery\r\n"),
-            ("Kestrel,Orrery", 3010, both, 3010, enabled + b"Kestrel,Orrery; Windows must restart to finish\r\n"),
-            ("Orrery", 0x800F081F, messaging, 0x800F081F, failed + b"-2146498529 (0x800F081F)\r\n"),
-            ("Kestrel;Orrery Lanternfly", 87, both, 87, failed + b"87 (0x00000057)\r\n"),
-            ("Nightjar", 0, None, 2, NOTHING + failed + b"2 (0x00000002)\r\n"),
-            ("Orrery", None, None, 2, failed + b"2 (0x00000002)\r\n"),
+            (None, 0, both, 0, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery")),
+            ("Kestrel,Orrery", 3010, both, 3010, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery" + restart)),
+            ("Orrery", 0x800F081F, messaging, 0x800F081F,
+             log('given "Orrery": failed with exit code -2146498529 (0x800F081F)')),
+            ("Kestrel;Orrery Lanternfly", 87, both, 87,
+             log('given "Kestrel,Orrery,Lanternfly": failed with exit code 87 (0x00000057)')),
+            ('"Kestrel, Orrery"', 0, web, 0,
+             log('ignored " Orrery", which names no product', 'given "Kestrel, Orrery"' + enabled + "Kestrel")),
+            ("Kestrel,Orery", 0, web, 0,
+             log('ignored "Orery", which names no product', 'given "Kestrel,Orery"' + enabled + "Kestrel")),
+            ('",,Kes-trel,,oRRERY,"', 3010, messaging, 3010,
+             log('ignored "Kes-trel", which names no product', 'given ",,Kes-trel,,oRRERY,"' + enabled + "oRRERY" +
+                 restart)),
+            ("Nightjar", 0, None, 2, log('ignored "Nightjar", which names no product') + NOTHING +
+             log('given "Nightjar": no product named, nothing enabled (exit code 2)')),
+            ("Orrery", None, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)')),
+            ("/?", 0, None, 1, usage),
         ]
         dism = self.prefix / "drive_c/windows/system32/dism.exe"
         for products, answer, command, code, output in cases:
