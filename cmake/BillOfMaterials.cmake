@@ -2,15 +2,14 @@
 # link maps of rolekit.exe and of the custom action DLL and from the Debian
 # records of the toolchain that built them, so that they name exactly what the
 # link took in.
-find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(ROLEKIT_NOTICES ${PROJECT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
 set(ROLEKIT_SPDX ${PROJECT_BINARY_DIR}/rolekit-${PROJECT_VERSION}-win64.spdx.json)
 add_custom_command(OUTPUT ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX}
-  COMMAND ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
           --version ${PROJECT_VERSION} --executable $<TARGET_FILE:rolekit>
           --map ${PROJECT_BINARY_DIR}/rolekit.map
-          --other-map ${PROJECT_BINARY_DIR}/examples/rolekit_custom_action.map
-          --date ${ROLEKIT_SOURCE_DATE_EPOCH}
+          --other-map $<TARGET_FILE_DIR:rolekit_custom_action>/rolekit_custom_action.map
+          --date ${ROLEKIT_SOURCE_DATE_EPOCH} --commit ${ROLEKIT_SOURCE_COMMIT}
           --notices ${ROLEKIT_NOTICES} --spdx ${ROLEKIT_SPDX}
   DEPENDS rolekit rolekit_custom_action ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
   COMMENT "Listing the third-party code linked into rolekit.exe" VERBATIM)

@@ -1,29 +1,44 @@
-# The release archive: rolekit-<version>-win64.zip with the executable, the
-# README, the LICENSE, the third-party notices, the SPDX bill of materials and
-# the batch recipe, at the path the README gives (checked out with CRLF line
-# endings, which cmd needs); beside it a SHA-256 sum and the bill of materials
-# again (cpack --preset windows).
+# The release, made by cpack --preset windows in build/windows/release/:
+# rolekit-<version>-win64.zip with the executable, the README, the LICENSE,
+# the third-party notices, the SPDX bill of materials and the batch recipe, at
+# the path the README gives (checked out with CRLF line endings, which cmd
+# needs); beside it its SHA-256 sum, the bill of materials again, the
+# buildinfo and the example installers built around the release's own
+# rolekit.exe. Signing is asked for in the environment of one cpack run
+# (ReleasePreBuild.cmake), so it never outlives that release.
 install(TARGETS rolekit RUNTIME DESTINATION .)
 install(FILES README.md LICENSE ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
 install(FILES examples/cmd/enable-features.cmd DESTINATION examples/cmd)
 
-set(ROLEKIT_SIGNING_PFX "" CACHE FILEPATH
-  "PKCS#12 file to Authenticode-sign rolekit.exe with before it is archived; the password is read from the environment variable ROLEKIT_SIGNING_PASSWORD")
+find_program(OSSLSIGNCODE osslsigncode)
+# CPack hands its scripts only its own variables: everything else they need,
+# the built files' paths included, is written here for them to read.
+string(CONFIGURE [[
+set(ROLEKIT_VERSION "@PROJECT_VERSION@")
+set(ROLEKIT_SOURCE_COMMIT "@ROLEKIT_SOURCE_COMMIT@")
+set(ROLEKIT_SOURCE_DATE_EPOCH "@ROLEKIT_SOURCE_DATE_EPOCH@")
+set(ROLEKIT_SOURCE_DIR "@PROJECT_SOURCE_DIR@")
+set(ROLEKIT_RELEASE_DIR "@PROJECT_BINARY_DIR@/release")
+set(ROLEKIT_CMAKE "@CMAKE_COMMAND@")
+set(ROLEKIT_PYTHON "@Python3_EXECUTABLE@")
+set(ROLEKIT_SPDX "@ROLEKIT_SPDX@")
+set(ROLEKIT_NOTICES "@ROLEKIT_NOTICES@")
+set(ROLEKIT_CUSTOM_ACTION_DLL "$<TARGET_FILE:rolekit_custom_action>")
+set(ROLEKIT_OSSLSIGNCODE "@OSSLSIGNCODE@")
+set(ROLEKIT_MAKENSIS "@MAKENSIS@")
+set(ROLEKIT_WIXL "@WIXL@")
+set(ROLEKIT_MSIBUILD "@MSIBUILD@")
+set(ROLEKIT_FAKETIME "@FAKETIME@")
+]] inputs @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/release-inputs.cmake CONTENT "${inputs}")
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME rolekit-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/release)
-if(ROLEKIT_SIGNING_PFX)
-  find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-  set(CPACK_ROLEKIT_SIGNING_PFX ${ROLEKIT_SIGNING_PFX})
-  set(CPACK_ROLEKIT_OSSLSIGNCODE ${OSSLSIGNCODE})
-  # Signs the staged copy, so the build tree keeps the reproducible, unsigned file.
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/SignRelease.cmake)
-endif()
-set(CPACK_ROLEKIT_SPDX ${ROLEKIT_SPDX})
-set(CPACK_ROLEKIT_PYTHON ${PYTHON3})
-set(CPACK_ROLEKIT_SOURCE_DATE_EPOCH ${ROLEKIT_SOURCE_DATE_EPOCH})
+# CPack works in a folder of its own; the scripts put the release together
+# in release/ and write its checksum there.
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
+set(CPACK_ROLEKIT_INPUTS ${PROJECT_BINARY_DIR}/release-inputs.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ReleasePreBuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ReleasePostBuild.cmake)
 include(CPack)

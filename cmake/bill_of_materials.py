@@ -130,13 +130,20 @@ def spdx_package(package):
     return described
 
 
-def spdx(version, executable, packages, created):
+def spdx(version, executable, packages, created, commit):
     digest = hashlib.sha256(Path(executable).read_bytes()).hexdigest()
     rolekit = {
         "name": "rolekit", "SPDXID": "SPDXRef-rolekit", "versionInfo": version,
         "packageFileName": "rolekit.exe", "supplier": "Organization: rolekit contributors",
         "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+        "sourceInfo": f"built from rolekit commit {commit} with SOURCE_DATE_EPOCH={int(created.timestamp())}",
+        # A release may be Authenticode-signed after this is written, and a
+        # signature cannot be rebuilt from source: the checksum is the
+        # program's as built, which a signed copy gives back once its
+        # signature is taken out, so that anyone can check it against a rebuild.
         "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
+        "comment": "The SHA-256 is that of rolekit.exe as built, before any Authenticode signature; "
+                   "osslsigncode remove-signature gives it back from a signed copy.",
         "licenseConcluded": "MIT", "licenseDeclared": "MIT",
         "copyrightText": "Copyright (c) 2026 rolekit contributors", "primaryPackagePurpose": "APPLICATION",
     }
@@ -163,6 +170,7 @@ def main():
     parser.add_argument("--map", required=True, help="rolekit.exe's link map")
     parser.add_argument("--other-map", action="append", default=[], help="link maps for the notices only")
     parser.add_argument("--date", type=int, required=True, help="the release's time, in seconds since 1970")
+    parser.add_argument("--commit", required=True, help="the commit the release is built from")
     parser.add_argument("--notices", required=True)
     parser.add_argument("--spdx", required=True)
     options = parser.parse_args()
@@ -171,7 +179,7 @@ def main():
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
     Path(options.notices).write_text(notices(debian_packages(linked | others)), encoding="utf-8")
     created = datetime.datetime.fromtimestamp(options.date, datetime.timezone.utc)
-    document = spdx(options.version, options.executable, debian_packages(linked), created)
+    document = spdx(options.version, options.executable, debian_packages(linked), created, options.commit)
     Path(options.spdx).write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
 
 

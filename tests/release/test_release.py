@@ -2,13 +2,16 @@
 independent PE reader: manifest, version block, hardening, imports; and the
 release: reproducible builds, the archive, its checksum and its signature."""
 
+import contextlib
 import hashlib
+import http.server
 import json
 import os
 import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import xml.etree.ElementTree as ET
@@ -41,6 +44,44 @@ EXPORT, BASERELOC, DEBUG, DELAY_IMPORT = 0, 5, 6, 13
 
 def sha256(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+
+@contextlib.contextmanager
+def timestamp_server(work):
+    """An RFC 3161 timestamp server on 127.0.0.1 (openssl ts -reply behind a
+    small HTTP handler) for as long as the block runs; yields its address."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                    "/CN=rolekit test timestamps", "-addext", "extendedKeyUsage=critical,timeStamping",
+                    "-keyout", work / "tsa.key", "-out", work / "tsa.pem"], check=True, capture_output=True)
+    (work / "tsa.cnf").write_text(
+        f"[tsa]\ndefault_tsa = here\n[here]\nserial = {work}/tsa.serial\nsigner_cert = {work}/tsa.pem\n"
+        f"signer_key = {work}/tsa.key\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+        "ess_cert_id_alg = sha256\n")
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            with tempfile.TemporaryDirectory() as scratch:
+                query, reply = Path(scratch) / "query.tsq", Path(scratch) / "reply.tsr"
+                query.write_bytes(self.rfile.read(int(self.headers["Content-Length"])))
+                subprocess.run(["openssl", "ts", "-reply", "-config", work / "tsa.cnf", "-queryfile", query,
+                                "-out", reply], check=True, capture_output=True)
+                body = reply.read_bytes()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *arguments):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        yield f"http://127.0.0.1:{server.server_port}"
+    finally:
+        server.shutdown()
+        server.server_close()
 
 
 def resources(pe, type_id):
@@ -155,23 +196,31 @@ class Release(unittest.TestCase):
     """Two clean builds of copies of the source, at different times, in
     different folders, with other file times, time zone, locale and umask; the
     first dated by its commit, the second by SOURCE_DATE_EPOCH. Then the
-    second's release again, signed with a throwaway certificate."""
+    second's release again, signed with a throwaway certificate and
+    timestamped by a local server, and then plain once more."""
 
     maxDiff = None  # verify-release's whole report, when it differs
 
-    ARTEFACTS = ["rolekit.exe", "examples/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
-                 "examples/rolekit-setup-x86.exe", "examples/rolekit.msi", f"release/rolekit-{VERSION}-win64.zip",
-                 f"release/rolekit-{VERSION}-win64.zip.sha256", f"release/{SPDX}"]
+    RELEASE = [f"rolekit-{VERSION}-win64.zip", f"rolekit-{VERSION}-win64.zip.sha256", SPDX,
+               f"rolekit-{VERSION}-win64.buildinfo", f"rolekit-{VERSION}-setup.exe",
+               f"rolekit-{VERSION}-setup-x86.exe", f"rolekit-{VERSION}.msi"]
+    ARTEFACTS = ["rolekit.exe", "examples-build/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
+                 "examples/rolekit-setup-x86.exe", "examples/rolekit.msi", *(f"release/{name}" for name in RELEASE)]
+    SIGNED = ["rolekit.exe", f"rolekit-{VERSION}-setup.exe", f"rolekit-{VERSION}-setup-x86.exe",
+              f"rolekit-{VERSION}.msi"]
 
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="rolekit-release-"))
-        epoch = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], check=True,
-                               capture_output=True, text=True).stdout.strip()
+        cls.commit, cls.epoch = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%H %ct"], check=True,
+                                               capture_output=True, text=True).stdout.split()
+        cls.zlib = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "zlib1g:amd64"], check=True,
+                                  capture_output=True, text=True).stdout
         variants = [  # folder, what is left out of the copy, environment, umask
             ("first", ["build", "__pycache__"], {"TZ": "UTC", "LC_ALL": "C.UTF-8"}, 0o022),
             ("second/elsewhere", ["build", "__pycache__", ".git"],
-             {"SOURCE_DATE_EPOCH": epoch, "TZ": "Pacific/Kiritimati", "LC_ALL": "ru_RU.UTF-8"}, 0o077),
+             {"SOURCE_DATE_EPOCH": cls.epoch, "ROLEKIT_SOURCE_COMMIT": cls.commit, "TZ": "Pacific/Kiritimati",
+              "LC_ALL": "ru_RU.UTF-8"}, 0o077),
         ]
         cls.builds = []
         for name, left_out, env, umask in variants:
@@ -181,16 +230,20 @@ class Release(unittest.TestCase):
                 time.sleep(2)
                 for path in tree.rglob("*"):
                     os.utime(path, (1e9, 1e9), follow_symlinks=False)
-            env = dict({k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}, **env)
+            env = dict({k: v for k, v in os.environ.items() if k not in ("SOURCE_DATE_EPOCH", "ROLEKIT_SOURCE_COMMIT")},
+                       **env)
             for command in (["cmake", "--preset", "windows", "-DBUILD_TESTING=OFF"],
                             ["cmake", "--build", "--preset", "windows"], ["cpack", "--preset", "windows"]):
                 cls.run_in(tree, command, env, umask)
             cls.builds.append(tree)
         cls.make_certificate()
         cls.signed = cls.work / "signed"
-        cls.run_in(tree, ["cmake", "--preset", "windows", f"-DROLEKIT_SIGNING_PFX={cls.work / 'signer.pfx'}"], env)
-        cls.run_in(tree, ["cpack", "--preset", "windows", "-B", cls.signed],
-                   dict(env, ROLEKIT_SIGNING_PASSWORD="throwaway pass"))
+        with timestamp_server(cls.work) as address:
+            cls.run_in(tree, ["cpack", "--preset", "windows"],
+                       dict(env, ROLEKIT_SIGNING_PFX=str(cls.work / "signer.pfx"),
+                            ROLEKIT_SIGNING_PASSWORD="throwaway pass", ROLEKIT_TIMESTAMP_URL=address))
+        shutil.copytree(tree / "build/windows/release", cls.signed)
+        cls.run_in(tree, ["cpack", "--preset", "windows"], env)  # the plain command again
 
     @classmethod
     def tearDownClass(cls):
@@ -213,6 +266,16 @@ class Release(unittest.TestCase):
 
     def archive(self, tree):
         return tree / "build/windows/release" / f"rolekit-{VERSION}-win64.zip"
+
+    def test_the_release_folders_hold_only_what_ships(self):
+        build = self.builds[0] / "build/windows"
+        self.assertEqual(sorted(p.name for p in (build / "release").iterdir()), sorted(self.RELEASE))
+        # The release's installers are the example installers, under its name.
+        installers = {f"rolekit-{VERSION}-setup.exe": "rolekit-setup.exe",
+                      f"rolekit-{VERSION}-setup-x86.exe": "rolekit-setup-x86.exe", f"rolekit-{VERSION}.msi": "rolekit.msi"}
+        self.assertEqual(sorted(p.name for p in (build / "examples").iterdir()), sorted(installers.values()))
+        for release, example in installers.items():
+            self.assertEqual(sha256(build / "release" / release), sha256(build / "examples" / example))
 
     def test_clean_builds_are_byte_identical(self):
         self.assertEqual(sha256(self.builds[0] / "build/windows/rolekit.exe"), sha256(ROLEKIT))
@@ -265,8 +328,21 @@ class Release(unittest.TestCase):
         jsonschema.Draft201909Validator(schema).validate(document)
         self.assertIn("Organization: rolekit contributors", document["creationInfo"]["creators"])
         rolekit, *components = document["packages"]
-        self.assertEqual((rolekit["name"], rolekit["versionInfo"], rolekit["checksums"]),
-                         ("rolekit", VERSION, [{"algorithm": "SHA256", "checksumValue": sha256(ROLEKIT)}]))
+        self.assertEqual((rolekit["name"], rolekit["versionInfo"], rolekit["checksums"], rolekit["sourceInfo"]),
+                         ("rolekit", VERSION, [{"algorithm": "SHA256", "checksumValue": sha256(ROLEKIT)}],
+                          f"built from rolekit commit {self.commit} with SOURCE_DATE_EPOCH={self.epoch}"))
+        # The buildinfo: the same commit and time, each release file's sum,
+        # and the exact Debian version of each tool that made them.
+        buildinfo = (build / f"release/rolekit-{VERSION}-win64.buildinfo").read_text()
+        self.assertIn(f"\nSource-Commit: {self.commit}\n", buildinfo)
+        self.assertTrue(buildinfo.endswith(f'\nEnvironment:\n SOURCE_DATE_EPOCH="{self.epoch}"\n'))
+        for name in self.RELEASE[:1] + self.RELEASE[2:3] + self.RELEASE[4:]:
+            file = build / "release" / name
+            self.assertIn(f"\n {sha256(file)} {file.stat().st_size} {name}\n", buildinfo)
+        for package in ("g++-mingw-w64-x86-64-win32", "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev", "cmake",
+                        "nsis", "wixl", "msitools", "osslsigncode", "python3"):
+            self.assertRegex(buildinfo, rf"\n {re.escape(package)} \(= [^)]+\),\n")
+        self.assertIn(f"\n zlib1g (= {self.zlib})\n", buildinfo)
         for c in components:
             version, arch = dpkg("-W", "-f=${Version} ${Architecture}", c["name"]).split()
             self.assertEqual((c["versionInfo"], c["supplier"], c["externalRefs"]), (version, "Organization: Debian", [
@@ -285,47 +361,71 @@ class Release(unittest.TestCase):
                           for r in document["relationships"]],
                          [("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-rolekit")] +
                          [("SPDXRef-rolekit", "STATIC_LINK", c["SPDXID"]) for c in components])
-        for archive in archives | linked(build / "examples/rolekit_custom_action.map"):
+        for archive in archives | linked(build / "examples-build/rolekit_custom_action.map"):
             self.assertIn(f" {Path(archive).name} (", notices)
         for text in ("GCC RUNTIME LIBRARY EXCEPTION", "Files: mingw-w64-libraries/winpthreads/*"):
             self.assertIn(text, notices)
 
-    def test_signed_archive_verifies_and_keeps_the_password_out_of_the_build(self):
-        signed = self.work / "signed.exe"
+    def verify_signature(self, path):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-TSA-CAfile",
+                               self.work / "tsa.pem", "-in", path], capture_output=True, text=True)
+
+    def test_a_signed_release_is_signed_and_timestamped_throughout_for_that_release_only(self):
         with zipfile.ZipFile(self.signed / self.archive(SOURCE).name) as zip:
-            signed.write_bytes(zip.read("rolekit.exe"))
-        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-in", signed],
-                                capture_output=True, text=True)
-        self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
-        self.assertIn("Signature verification: ok", verify.stdout)
-        unsigned = subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-in", ROLEKIT],
-                                  capture_output=True)
-        self.assertNotEqual(unsigned.returncode, 0)
+            (self.work / "rolekit.exe").write_bytes(zip.read("rolekit.exe"))
+        for name in self.SIGNED:
+            with self.subTest(name=name):
+                verify = self.verify_signature(self.work / name if name == "rolekit.exe" else self.signed / name)
+                self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
+                self.assertIn("Signature verification: ok", verify.stdout)
+                self.assertIn("Timestamp Server Signature verification: ok", verify.stdout)
+                self.assertIn("Issuer: /CN=rolekit test timestamps", verify.stdout)
+        # The plain command after the signed one made the plain release again.
+        plain, again = (tree / "build/windows/release" for tree in self.builds)
+        self.assertEqual([sha256(again / name) for name in self.RELEASE], [sha256(plain / name) for name in self.RELEASE])
+        self.assertNotEqual(self.verify_signature(again / self.SIGNED[1]).returncode, 0)
         leaks = [p for folder in (self.builds[1] / "build", self.signed) for p in folder.rglob("*")
                  if p.is_file() and b"throwaway pass" in p.read_bytes()]
         self.assertEqual(leaks, [])
 
     def test_verify_release_tells_a_rebuilt_release_from_a_changed_one(self):
         name = self.archive(SOURCE).name
-        changed = self.work / "changed" / name
-        changed.parent.mkdir()
-        with zipfile.ZipFile(self.signed / name) as signed, zipfile.ZipFile(changed, "w") as target:
+        changed, elsewhere = self.work / "changed" / name, self.work / "elsewhere" / name
+        for folder in (changed.parent, elsewhere.parent):
+            folder.mkdir()
+        with zipfile.ZipFile(self.signed / name) as signed, zipfile.ZipFile(changed, "w") as target, \
+                zipfile.ZipFile(elsewhere, "w") as other:
             for info in signed.infolist():
                 data = signed.read(info)
+                other.writestr(info.filename, data.replace(self.commit.encode(), b"0" * 40))
                 if info.filename == "rolekit.exe":  # one bit, in the code
                     data = data[:4096] + bytes([data[4096] ^ 1]) + data[4097:]
                 target.writestr(info, data)
+        # Built with another zlib than the one installed here, its buildinfo says.
+        buildinfo = (self.signed / f"rolekit-{VERSION}-win64.buildinfo").read_text()
+        changed.with_name(f"rolekit-{VERSION}-win64.buildinfo").write_text(
+            re.sub(r"^ zlib1g \(= .*\)", " zlib1g (= 1:1.2.11.dfsg-0)", buildinfo, flags=re.M))
+        env = {k: v for k, v in os.environ.items() if k not in ("SOURCE_DATE_EPOCH", "ROLEKIT_SIGNING_PFX")}
+        verify = [SOURCE / "tools/verify-release"]
+
+        run = subprocess.run(verify + [elsewhere], env=env, capture_output=True, text=True)
+        self.assertEqual((run.returncode, run.stdout), (2, ""), run.stderr)  # before anything is installed or built
+        self.assertIn(f"built from commit {'0' * 40}, and this checkout is at {self.commit}", run.stderr)
+        self.assertIn(f"git checkout {'0' * 40}", run.stderr)
+
         archives = [self.archive(self.builds[0]), self.signed / name, changed]
-        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-        run = subprocess.run([SOURCE / "tools/verify-release", *archives], env=env, capture_output=True, text=True)
+        run = subprocess.run(verify + archives, env=env, capture_output=True, text=True)
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         signature = " (signed: compared without its signature)"
-        expected = []
-        for archive, program in zip(archives, ["same     rolekit.exe", "same     rolekit.exe" + signature,
-                                               "differs  rolekit.exe" + signature]):
-            expected += [f"{archive}:"] + [f"same     {f}" for f in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
-                                                                    "examples/cmd/enable-features.cmd", SPDX)] + [program]
-        expected += [f"verified: {archives[0]}", f"verified: {archives[1]}", f"NOT verified: {archives[2]}"]
+        files = ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "examples/cmd/enable-features.cmd"]
+        installers = sorted(self.SIGNED[1:])
+        expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+                    f"{archives[1]}:", *(f"same     {f}" + (signature if f in self.SIGNED else "")
+                                         for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+                    f"{archives[2]}:", *(f"same     {f}" for f in files + [SPDX]), f"differs  rolekit.exe{signature}",
+                    "         built with other tools than these, which may explain it:",
+                    f"           zlib1g 1:1.2.11.dfsg-0 in the release, {self.zlib} here",
+                    f"verified: {archives[0]}", f"verified: {archives[1]}", f"NOT verified: {archives[2]}"]
         self.assertEqual(run.stdout.splitlines()[-len(expected):], expected)
 
 

@@ -1,0 +1,80 @@
+# Run by CPack before it archives: starts the release folder afresh, makes
+# the staged rolekit.exe the release's own, then builds the example installers
+# around that very file, into the release folder.
+#
+# Signing is asked for in the environment of this cpack run only, so the next
+# plain run makes an unsigned release again: ROLEKIT_SIGNING_PFX names the
+# PKCS#12 file, ROLEKIT_SIGNING_PASSWORD holds its password and
+# ROLEKIT_TIMESTAMP_URL names the RFC 3161 server that timestamps every
+# signature, so that each stays valid after the certificate expires.
+# rolekit.exe is signed first, then each installer. The password goes to
+# osslsigncode through a pipe, never onto a command line or into a file.
+#
+# tools/verify-release sets ROLEKIT_RELEASE_EXE instead, to a release's signed
+# rolekit.exe, to rebuild that release's installers around it.
+include(${CPACK_ROLEKIT_INPUTS})
+
+function(rolekit_sign file)
+  foreach(setting IN ITEMS ROLEKIT_SIGNING_PASSWORD ROLEKIT_TIMESTAMP_URL)
+    if(NOT DEFINED ENV{${setting}})
+      message(FATAL_ERROR "ROLEKIT_SIGNING_PFX is set, so ${setting} must be too")
+    endif()
+  endforeach()
+  if(NOT ROLEKIT_OSSLSIGNCODE)
+    message(FATAL_ERROR "signing needs osslsigncode, which was not found at configure time")
+  endif()
+  execute_process(
+    COMMAND sh -c [[printf '%s\n' "$ROLEKIT_SIGNING_PASSWORD" | "$0" sign -pkcs12 "$1" -readpass - -h sha256 -n rolekit -ts "$ROLEKIT_TIMESTAMP_URL" -in "$2" -out "$2.signed"]]
+            ${ROLEKIT_OSSLSIGNCODE} $ENV{ROLEKIT_SIGNING_PFX} ${file}
+    RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "osslsigncode could not sign ${file}")
+  endif()
+  file(RENAME ${file}.signed ${file})
+endfunction()
+
+file(GLOB_RECURSE staged "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/rolekit.exe")
+list(LENGTH staged count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one rolekit.exe staged under ${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
+endif()
+if(DEFINED ENV{ROLEKIT_RELEASE_EXE})
+  file(COPY_FILE $ENV{ROLEKIT_RELEASE_EXE} ${staged})
+elseif(DEFINED ENV{ROLEKIT_SIGNING_PFX})
+  rolekit_sign(${staged})
+endif()
+
+file(REMOVE_RECURSE ${ROLEKIT_RELEASE_DIR})
+file(MAKE_DIRECTORY ${ROLEKIT_RELEASE_DIR})
+set(release ${ROLEKIT_RELEASE_DIR}/rolekit-${ROLEKIT_VERSION})
+set(installers)
+if(ROLEKIT_MAKENSIS)
+  foreach(target IN ITEMS amd64-unicode x86-unicode)
+    set(setup ${release}-setup.exe)
+    if(target STREQUAL "x86-unicode")
+      set(setup ${release}-setup-x86.exe)
+    endif()
+    execute_process(
+      COMMAND ${ROLEKIT_MAKENSIS} -V2 -DTARGET=${target} -DROLEKIT_EXE=${staged} -DNOTICES=${ROLEKIT_NOTICES}
+              -DOUTFILE=${setup} ${ROLEKIT_SOURCE_DIR}/examples/nsis/rolekit.nsi
+      COMMAND_ERROR_IS_FATAL ANY)
+    list(APPEND installers ${setup})
+  endforeach()
+endif()
+if(ROLEKIT_WIXL AND ROLEKIT_MSIBUILD AND ROLEKIT_FAKETIME)
+  file(MAKE_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi)
+  execute_process(
+    COMMAND ${ROLEKIT_CMAKE} -DWIXL=${ROLEKIT_WIXL} -DMSIBUILD=${ROLEKIT_MSIBUILD} -DFAKETIME=${ROLEKIT_FAKETIME}
+            -DWXS=${ROLEKIT_SOURCE_DIR}/examples/msi/rolekit.wxs -DVERSION=${ROLEKIT_VERSION}
+            -DOUTPUT=${release}.msi -DROLEKIT_EXE=${staged} -DCUSTOM_ACTION_DLL=${ROLEKIT_CUSTOM_ACTION_DLL}
+            -DNOTICES=${ROLEKIT_NOTICES} -DSOURCE_DATE_EPOCH=${ROLEKIT_SOURCE_DATE_EPOCH}
+            -P ${CMAKE_CURRENT_LIST_DIR}/BuildMsi.cmake
+    WORKING_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi
+    COMMAND_ERROR_IS_FATAL ANY)
+  list(APPEND installers ${release}.msi)
+endif()
+if(DEFINED ENV{ROLEKIT_SIGNING_PFX} AND NOT DEFINED ENV{ROLEKIT_RELEASE_EXE})
+  foreach(installer IN LISTS installers)
+    rolekit_sign(${installer})
+  endforeach()
+endif()

@@ -1,0 +1,57 @@
+"""Writes rolekit-<version>-win64.buildinfo: what a release was built from and with.
+
+In the form of Debian's .buildinfo files: the source and its version, the
+commit and SOURCE_DATE_EPOCH it was built from, the SHA-256 and size of each
+release file, and the exact Debian version of every package that shaped
+those bytes. A rebuild with other versions of these may differ for that
+reason alone, which tools/verify-release then says. Nothing in it depends on
+when or where it was made.
+Usage: buildinfo.py OUTPUT VERSION COMMIT SECONDS_SINCE_1970 FILE...
+"""
+
+import hashlib
+import subprocess
+import sys
+from pathlib import Path
+
+# The compilers, binutils and the mingw-w64 runtime; CMake; the installer
+# tools (NSIS, wixl and msitools with their MSI and cabinet libraries, and
+# faketime, which dates them); the signing tool; zlib, which compresses the
+# zip; and Python, which writes it.
+PACKAGES = [
+    "binutils-mingw-w64-x86-64", "cmake", "faketime", "g++-mingw-w64-x86-64-win32",
+    "gcc-mingw-w64-x86-64-win32", "gcc-mingw-w64-x86-64-win32-runtime", "libfaketime", "libgcab-1.0-0",
+    "libmsi0", "libpython3.11-stdlib", "mingw-w64-common", "mingw-w64-x86-64-dev", "msitools", "nsis",
+    "nsis-common", "osslsigncode", "python3", "python3.11", "wixl", "zlib1g",
+]
+
+
+def installed(names, native):
+    """(name, version) of each package as installed for the machine's own
+    architecture (or for all), in name order; "" for one that is missing."""
+    found = {}
+    for name in names:
+        lines = subprocess.run(["dpkg-query", "-W", "-f=${Architecture} ${Version} ${db:Status-Abbrev}\n", name],
+                               capture_output=True, text=True).stdout.splitlines()
+        versions = [line.split()[1] for line in lines
+                    if line.split()[0] in (native, "all") and line.split()[2:] == ["ii"]]
+        found[name] = versions[0] if versions else ""
+    return sorted(found.items())
+
+
+def main(output, version, commit, epoch, *files):
+    checksums = []
+    for name in files:
+        data = Path(name).read_bytes()
+        checksums.append(f" {hashlib.sha256(data).hexdigest()} {len(data)} {Path(name).name}")
+    native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+    depends = [f" {name} (= {found})" for name, found in installed(PACKAGES, native) if found]
+    lines = ["Format: 1.0", "Source: rolekit", f"Version: {version}", "Architecture: win64",
+             f"Source-Commit: {commit}", "Checksums-Sha256:", *checksums, "Build-Origin: Debian",
+             f"Build-Architecture: {native}",
+             "Installed-Build-Depends:", ",\n".join(depends), "Environment:", f' SOURCE_DATE_EPOCH="{epoch}"']
+    Path(output).write_text("\n".join(lines) + "\n", encoding="utf-8")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
