@@ -483,6 +483,18 @@ class Installers(WinePrefix, unittest.TestCase):
 
     def test_a_rebuilt_package_replaces_the_installed_one_and_leaves_no_restart_due(self):
         msi, rebuilt = self.EXAMPLES / "rolekit.msi", self.work / "rolekit-rebuilt.msi"
+
+        def table(name):
+            rows = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True, text=True)
+            return [line.split("\t") for line in rows.stdout.splitlines()[3:]]
+
+        # Deferred actions only between InstallInitialize and InstallFinalize;
+        # the upgrade row includes its own version (768: both ends inclusive).
+        sequence = {row[0]: int(row[2]) for row in table("InstallExecuteSequence")}
+        self.assertEqual([sequence[action] for action in ("FindRelatedProducts", "EnableFeatures.Data",
+                          "RemoveExistingProducts", "InstallInitialize", "InstallFiles", "EnableFeatures",
+                          "InstallFinalize", "RequestRestart")], [25, 1001, 1401, 1500, 4000, 4001, 6600, 6601])
+        self.assertEqual([row[4] for row in table("Upgrade")], ["768"])
         shutil.copyfile(msi, rebuilt)
         subprocess.run(["msibuild", rebuilt, "-q", "UPDATE `Property` SET `Value`="
                         "'{0F1E2D3C-4B5A-4969-8877-665544332211}' WHERE `Property`='ProductCode'"], check=True)
