@@ -10,7 +10,8 @@ add_custom_command(OUTPUT ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX}
           --map ${PROJECT_BINARY_DIR}/rolekit.map
           --other-map $<TARGET_FILE_DIR:rolekit_custom_action>/rolekit_custom_action.map
           --date ${ROLEKIT_SOURCE_DATE_EPOCH} --commit ${ROLEKIT_SOURCE_COMMIT}
-          --notices ${ROLEKIT_NOTICES} --spdx ${ROLEKIT_SPDX}
-  DEPENDS rolekit rolekit_custom_action ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
+          --modified ${ROLEKIT_SOURCE_MODIFIED} --notices ${ROLEKIT_NOTICES} --spdx ${ROLEKIT_SPDX}
+  DEPENDS rolekit rolekit_custom_action source_state ${ROLEKIT_SOURCE_MODIFIED}
+          ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
   COMMENT "Listing the third-party code linked into rolekit.exe" VERBATIM)
 add_custom_target(bill_of_materials ALL DEPENDS ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX})

@@ -1,14 +1,27 @@
 # The release, made by cpack --preset windows in build/windows/release/:
 # rolekit-<version>-win64.zip with the executable, the README, the LICENSE,
 # the third-party notices, the SPDX bill of materials and the batch recipe, at
-# the path the README gives (checked out with CRLF line endings, which cmd
-# needs); beside it its SHA-256 sum, the bill of materials again, the
-# buildinfo and the example installers built around the release's own
-# rolekit.exe. Signing is asked for in the environment of one cpack run
+# the path the README gives; beside it its SHA-256 sum, the bill of materials
+# again, the buildinfo and the example installers built around the release's
+# own rolekit.exe. Signing is asked for in the environment of one cpack run
 # (ReleasePreBuild.cmake), so it never outlives that release.
+#
+# Every text file of the zip has CRLF line endings: cmd needs them in the
+# recipe, and Notepad before Windows 10 1809 in the rest (the notices are
+# written so).
+set(text ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+         ${PROJECT_SOURCE_DIR}/examples/cmd/enable-features.cmd)
+set(crlf ${PROJECT_BINARY_DIR}/crlf/README.md ${PROJECT_BINARY_DIR}/crlf/LICENSE
+         ${PROJECT_BINARY_DIR}/crlf/enable-features.cmd)
+add_custom_command(OUTPUT ${crlf}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/crlf
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crlf.py ${PROJECT_BINARY_DIR}/crlf ${text}
+  DEPENDS ${text} ${CMAKE_CURRENT_LIST_DIR}/crlf.py VERBATIM)
+add_custom_target(release_text ALL DEPENDS ${crlf})
+list(POP_BACK crlf recipe)
 install(TARGETS rolekit RUNTIME DESTINATION .)
-install(FILES README.md LICENSE ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
-install(FILES examples/cmd/enable-features.cmd DESTINATION examples/cmd)
+install(FILES ${crlf} ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
+install(FILES ${recipe} DESTINATION examples/cmd)
 
 find_program(OSSLSIGNCODE osslsigncode)
 # CPack hands its scripts only its own variables: everything else they need,
@@ -16,6 +29,7 @@ find_program(OSSLSIGNCODE osslsigncode)
 string(CONFIGURE [[
 set(ROLEKIT_VERSION "@PROJECT_VERSION@")
 set(ROLEKIT_SOURCE_COMMIT "@ROLEKIT_SOURCE_COMMIT@")
+set(ROLEKIT_SOURCE_MODIFIED "@ROLEKIT_SOURCE_MODIFIED@")
 set(ROLEKIT_SOURCE_DATE_EPOCH "@ROLEKIT_SOURCE_DATE_EPOCH@")
 set(ROLEKIT_SOURCE_DIR "@PROJECT_SOURCE_DIR@")
 set(ROLEKIT_RELEASE_DIR "@PROJECT_BINARY_DIR@/release")
@@ -35,9 +49,10 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/release-inputs.cmake CONTENT "${input
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME rolekit-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-# CPack works in a folder of its own; the scripts put the release together
-# in release/ and write its checksum there.
+# CPack works in a folder of its own and leaves the zip in release/, where
+# the scripts put the rest of the release together.
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/cpack)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/release)
 set(CPACK_ROLEKIT_INPUTS ${PROJECT_BINARY_DIR}/release-inputs.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ReleasePreBuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ReleasePostBuild.cmake)

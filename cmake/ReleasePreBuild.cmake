@@ -8,11 +8,36 @@
 # ROLEKIT_TIMESTAMP_URL names the RFC 3161 server that timestamps every
 # signature, so that each stays valid after the certificate expires.
 # rolekit.exe is signed first, then each installer. The password goes to
-# osslsigncode through a pipe, never onto a command line or into a file.
+# osslsigncode through a pipe, never onto a command line or into a file; it
+# reads the pipe as /dev/stdin, which Debian 12's osslsigncode 2.5 opens like
+# any file ("-readpass -" means standard input only from 2.9 on).
 #
 # tools/verify-release sets ROLEKIT_RELEASE_EXE instead, to a release's signed
 # rolekit.exe, to rebuild that release's installers around it.
 include(${CPACK_ROLEKIT_INPUTS})
+
+# A release is whole or not made at all: without one of the installers'
+# tools, no release folder is left behind.
+file(REMOVE_RECURSE ${ROLEKIT_RELEASE_DIR})
+foreach(tool IN ITEMS MAKENSIS WIXL MSIBUILD FAKETIME)
+  if(NOT ROLEKIT_${tool})
+    string(TOLOWER ${tool} name)
+    message(FATAL_ERROR "a release needs ${name}, which was not found when the build was configured: "
+                        "run tools/install-deps, then configure, build and cpack again")
+  endif()
+endforeach()
+
+# The release says what the build saw of the checkout: sources changed since
+# then would make it say something untrue.
+execute_process(
+  COMMAND ${ROLEKIT_CMAKE} -DSOURCE=${ROLEKIT_SOURCE_DIR} -DOUTPUT=${CPACK_TOPLEVEL_DIRECTORY}/source-modified.txt
+          -P ${CMAKE_CURRENT_LIST_DIR}/SourceModified.cmake
+  COMMAND_ERROR_IS_FATAL ANY)
+file(READ ${CPACK_TOPLEVEL_DIRECTORY}/source-modified.txt now)
+file(READ ${ROLEKIT_SOURCE_MODIFIED} built)
+if(NOT now STREQUAL built)
+  message(FATAL_ERROR "the checkout's local changes are not what the build saw: build again, then run cpack")
+endif()
 
 function(rolekit_sign file)
   foreach(setting IN ITEMS ROLEKIT_SIGNING_PASSWORD ROLEKIT_TIMESTAMP_URL)
@@ -24,7 +49,7 @@ function(rolekit_sign file)
     message(FATAL_ERROR "signing needs osslsigncode, which was not found at configure time")
   endif()
   execute_process(
-    COMMAND sh -c [[printf '%s\n' "$ROLEKIT_SIGNING_PASSWORD" | "$0" sign -pkcs12 "$1" -readpass - -h sha256 -n rolekit -ts "$ROLEKIT_TIMESTAMP_URL" -in "$2" -out "$2.signed"]]
+    COMMAND sh -c [[printf '%s\n' "$ROLEKIT_SIGNING_PASSWORD" | "$0" sign -pkcs12 "$1" -readpass /dev/stdin -h sha256 -n rolekit -ts "$ROLEKIT_TIMESTAMP_URL" -in "$2" -out "$2.signed"]]
             ${ROLEKIT_OSSLSIGNCODE} $ENV{ROLEKIT_SIGNING_PFX} ${file}
     RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
@@ -44,35 +69,28 @@ elseif(DEFINED ENV{ROLEKIT_SIGNING_PFX})
   rolekit_sign(${staged})
 endif()
 
-file(REMOVE_RECURSE ${ROLEKIT_RELEASE_DIR})
 file(MAKE_DIRECTORY ${ROLEKIT_RELEASE_DIR})
 set(release ${ROLEKIT_RELEASE_DIR}/rolekit-${ROLEKIT_VERSION})
-set(installers)
-if(ROLEKIT_MAKENSIS)
-  foreach(target IN ITEMS amd64-unicode x86-unicode)
-    set(setup ${release}-setup.exe)
-    if(target STREQUAL "x86-unicode")
-      set(setup ${release}-setup-x86.exe)
-    endif()
-    execute_process(
-      COMMAND ${ROLEKIT_MAKENSIS} -V2 -DTARGET=${target} -DROLEKIT_EXE=${staged} -DNOTICES=${ROLEKIT_NOTICES}
-              -DOUTFILE=${setup} ${ROLEKIT_SOURCE_DIR}/examples/nsis/rolekit.nsi
-      COMMAND_ERROR_IS_FATAL ANY)
-    list(APPEND installers ${setup})
-  endforeach()
-endif()
-if(ROLEKIT_WIXL AND ROLEKIT_MSIBUILD AND ROLEKIT_FAKETIME)
-  file(MAKE_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi)
+set(installers ${release}-setup.exe ${release}-setup-x86.exe ${release}.msi)
+foreach(target IN ITEMS amd64-unicode x86-unicode)
+  set(setup ${release}-setup.exe)
+  if(target STREQUAL "x86-unicode")
+    set(setup ${release}-setup-x86.exe)
+  endif()
   execute_process(
-    COMMAND ${ROLEKIT_CMAKE} -DWIXL=${ROLEKIT_WIXL} -DMSIBUILD=${ROLEKIT_MSIBUILD} -DFAKETIME=${ROLEKIT_FAKETIME}
-            -DWXS=${ROLEKIT_SOURCE_DIR}/examples/msi/rolekit.wxs -DVERSION=${ROLEKIT_VERSION}
-            -DOUTPUT=${release}.msi -DROLEKIT_EXE=${staged} -DCUSTOM_ACTION_DLL=${ROLEKIT_CUSTOM_ACTION_DLL}
-            -DNOTICES=${ROLEKIT_NOTICES} -DSOURCE_DATE_EPOCH=${ROLEKIT_SOURCE_DATE_EPOCH}
-            -P ${CMAKE_CURRENT_LIST_DIR}/BuildMsi.cmake
-    WORKING_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi
+    COMMAND ${ROLEKIT_MAKENSIS} -V2 -DTARGET=${target} -DROLEKIT_EXE=${staged} -DNOTICES=${ROLEKIT_NOTICES}
+            -DOUTFILE=${setup} ${ROLEKIT_SOURCE_DIR}/examples/nsis/rolekit.nsi
     COMMAND_ERROR_IS_FATAL ANY)
-  list(APPEND installers ${release}.msi)
-endif()
+endforeach()
+file(MAKE_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi)
+execute_process(
+  COMMAND ${ROLEKIT_CMAKE} -DWIXL=${ROLEKIT_WIXL} -DMSIBUILD=${ROLEKIT_MSIBUILD} -DFAKETIME=${ROLEKIT_FAKETIME}
+          -DWXS=${ROLEKIT_SOURCE_DIR}/examples/msi/rolekit.wxs -DVERSION=${ROLEKIT_VERSION}
+          -DOUTPUT=${release}.msi -DROLEKIT_EXE=${staged} -DCUSTOM_ACTION_DLL=${ROLEKIT_CUSTOM_ACTION_DLL}
+          -DNOTICES=${ROLEKIT_NOTICES} -DSOURCE_DATE_EPOCH=${ROLEKIT_SOURCE_DATE_EPOCH}
+          -P ${CMAKE_CURRENT_LIST_DIR}/BuildMsi.cmake
+  WORKING_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi
+  COMMAND_ERROR_IS_FATAL ANY)
 if(DEFINED ENV{ROLEKIT_SIGNING_PFX} AND NOT DEFINED ENV{ROLEKIT_RELEASE_EXE})
   foreach(installer IN LISTS installers)
     rolekit_sign(${installer})

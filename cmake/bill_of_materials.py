@@ -130,13 +130,14 @@ def spdx_package(package):
     return described
 
 
-def spdx(version, executable, packages, created, commit):
+def spdx(version, executable, packages, created, commit, modified):
     digest = hashlib.sha256(Path(executable).read_bytes()).hexdigest()
     rolekit = {
         "name": "rolekit", "SPDXID": "SPDXRef-rolekit", "versionInfo": version,
         "packageFileName": "rolekit.exe", "supplier": "Organization: rolekit contributors",
         "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
-        "sourceInfo": f"built from rolekit commit {commit} with SOURCE_DATE_EPOCH={int(created.timestamp())}",
+        "sourceInfo": f"built from rolekit commit {commit}{' (with local changes)' if modified else ''} "
+                      f"with SOURCE_DATE_EPOCH={int(created.timestamp())}",
         # A release may be Authenticode-signed after this is written, and a
         # signature cannot be rebuilt from source: the checksum is the
         # program's as built, which a signed copy gives back once its
@@ -171,15 +172,18 @@ def main():
     parser.add_argument("--other-map", action="append", default=[], help="link maps for the notices only")
     parser.add_argument("--date", type=int, required=True, help="the release's time, in seconds since 1970")
     parser.add_argument("--commit", required=True, help="the commit the release is built from")
+    parser.add_argument("--modified", required=True, help="a file that says yes when the checkout had local changes")
     parser.add_argument("--notices", required=True)
     parser.add_argument("--spdx", required=True)
     options = parser.parse_args()
 
     linked = linked_inputs(Path(options.map).read_text())
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
-    Path(options.notices).write_text(notices(debian_packages(linked | others)), encoding="utf-8")
+    # CRLF, for Notepad before Windows 10 1809, wherever the notices go.
+    Path(options.notices).write_text(notices(debian_packages(linked | others)), encoding="utf-8", newline="\r\n")
     created = datetime.datetime.fromtimestamp(options.date, datetime.timezone.utc)
-    document = spdx(options.version, options.executable, debian_packages(linked), created, options.commit)
+    modified = Path(options.modified).read_text().strip() == "yes"
+    document = spdx(options.version, options.executable, debian_packages(linked), created, options.commit, modified)
     Path(options.spdx).write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
 
 

@@ -6,7 +6,8 @@ release file, and the exact Debian version of every package that shaped
 those bytes. A rebuild with other versions of these may differ for that
 reason alone, which tools/verify-release then says. Nothing in it depends on
 when or where it was made.
-Usage: buildinfo.py OUTPUT VERSION COMMIT SECONDS_SINCE_1970 FILE...
+Usage: buildinfo.py OUTPUT VERSION COMMIT MODIFIED SECONDS_SINCE_1970 FILE...
+(MODIFIED: yes when the checkout had changes that were not committed.)
 """
 
 import hashlib
@@ -39,15 +40,15 @@ def installed(names, native):
     return sorted(found.items())
 
 
-def main(output, version, commit, epoch, *files):
+def main(output, version, commit, modified, epoch, *files):
     checksums = []
-    for name in files:
+    for name in sorted(files, key=lambda name: Path(name).name):
         data = Path(name).read_bytes()
         checksums.append(f" {hashlib.sha256(data).hexdigest()} {len(data)} {Path(name).name}")
     native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
     depends = [f" {name} (= {found})" for name, found in installed(PACKAGES, native) if found]
     lines = ["Format: 1.0", "Source: rolekit", f"Version: {version}", "Architecture: win64",
-             f"Source-Commit: {commit}", "Checksums-Sha256:", *checksums, "Build-Origin: Debian",
+             f"Source-Commit: {commit}", f"Source-Modified: {modified}", "Checksums-Sha256:", *checksums, "Build-Origin: Debian",
              f"Build-Architecture: {native}",
              "Installed-Build-Depends:", ",\n".join(depends), "Environment:", f' SOURCE_DATE_EPOCH="{epoch}"']
     Path(output).write_text("\n".join(lines) + "\n", encoding="utf-8")

@@ -237,13 +237,29 @@ class Release(unittest.TestCase):
                 cls.run_in(tree, command, env, umask)
             cls.builds.append(tree)
         cls.make_certificate()
-        cls.signed = cls.work / "signed"
+        # Signed once with Debian 12's own osslsigncode, then with the one installed here.
+        subprocess.run(["apt-get", "download", "osslsigncode=2.5-4"], cwd=cls.work, check=True, capture_output=True)
+        subprocess.run(["dpkg", "-x", *cls.work.glob("osslsigncode_2.5-4_*.deb"), cls.work / "2.5"], check=True)
+        cls.signed, cls.signed_by_2_5 = cls.work / "signed", cls.work / "signed-2.5"
         with timestamp_server(cls.work) as address:
-            cls.run_in(tree, ["cpack", "--preset", "windows"],
-                       dict(env, ROLEKIT_SIGNING_PFX=str(cls.work / "signer.pfx"),
-                            ROLEKIT_SIGNING_PASSWORD="throwaway pass", ROLEKIT_TIMESTAMP_URL=address))
-        shutil.copytree(tree / "build/windows/release", cls.signed)
+            for folder, tool in [(cls.signed_by_2_5, cls.work / "2.5/usr/bin/osslsigncode"),
+                                 (cls.signed, shutil.which("osslsigncode"))]:
+                cls.run_in(tree, ["cmake", "--preset", "windows", f"-DOSSLSIGNCODE={tool}"], env)
+                cls.run_in(tree, ["cpack", "--preset", "windows"],
+                           dict(env, ROLEKIT_SIGNING_PFX=str(cls.work / "signer.pfx"),
+                                ROLEKIT_SIGNING_PASSWORD="throwaway pass", ROLEKIT_TIMESTAMP_URL=address))
+                shutil.copytree(tree / "build/windows/release", folder)
         cls.run_in(tree, ["cpack", "--preset", "windows"], env)  # the plain command again
+        # A commit is named in full, and an edit that is not committed is named as such.
+        cls.short_id = subprocess.run(["cmake", "--preset", "windows"], cwd=tree, capture_output=True, text=True,
+                                      env=dict(env, ROLEKIT_SOURCE_COMMIT=cls.commit[:12]))
+        readme, bill = cls.builds[0] / "README.md", ["cmake", "--build", "--preset", "windows", "--target",
+                                                       "bill_of_materials"]
+        readme.write_bytes(readme.read_bytes() + b"\n")
+        cls.run_in(cls.builds[0], bill, os.environ)
+        cls.bill_with_changes = (cls.builds[0] / "build/windows" / SPDX).read_bytes()
+        subprocess.run(["git", "-C", cls.builds[0], "checkout", "README.md"], check=True)
+        cls.run_in(cls.builds[0], bill, os.environ)
 
     @classmethod
     def tearDownClass(cls):
@@ -293,8 +309,9 @@ class Release(unittest.TestCase):
             with zipfile.ZipFile(archive) as zip:
                 self.assertEqual(sorted(zip.namelist()),
                                  ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", recipe, SPDX, "rolekit.exe"])
-                self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes())
-                self.assertNotIn(b"\n", zip.read(recipe).replace(b"\r\n", b""), "cmd needs CRLF line endings")
+                self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes().replace(b"\n", b"\r\n"))
+                for text in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", recipe):
+                    self.assertNotIn(b"\n", zip.read(text).replace(b"\r\n", b""), f"{text}: cmd and Notepad need CRLF")
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
@@ -334,9 +351,12 @@ class Release(unittest.TestCase):
         # The buildinfo: the same commit and time, each release file's sum,
         # and the exact Debian version of each tool that made them.
         buildinfo = (build / f"release/rolekit-{VERSION}-win64.buildinfo").read_text()
-        self.assertIn(f"\nSource-Commit: {self.commit}\n", buildinfo)
+        self.assertIn(f"\nSource-Commit: {self.commit}\nSource-Modified: no\n", buildinfo)
+        self.assertIn(f'"built from rolekit commit {self.commit} (with local changes) with', self.bill_with_changes.decode())
+        self.assertNotEqual(self.short_id.returncode, 0)
+        self.assertIn("ROLEKIT_SOURCE_COMMIT must be the full commit id", " ".join(self.short_id.stderr.split()))
         self.assertTrue(buildinfo.endswith(f'\nEnvironment:\n SOURCE_DATE_EPOCH="{self.epoch}"\n'))
-        for name in self.RELEASE[:1] + self.RELEASE[2:3] + self.RELEASE[4:]:
+        for name in [name for name in self.RELEASE if not name.endswith(".buildinfo")]:
             file = build / "release" / name
             self.assertIn(f"\n {sha256(file)} {file.stat().st_size} {name}\n", buildinfo)
         for package in ("g++-mingw-w64-x86-64-win32", "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev", "cmake",
@@ -371,11 +391,10 @@ class Release(unittest.TestCase):
                                self.work / "tsa.pem", "-in", path], capture_output=True, text=True)
 
     def test_a_signed_release_is_signed_and_timestamped_throughout_for_that_release_only(self):
-        with zipfile.ZipFile(self.signed / self.archive(SOURCE).name) as zip:
-            (self.work / "rolekit.exe").write_bytes(zip.read("rolekit.exe"))
-        for name in self.SIGNED:
-            with self.subTest(name=name):
-                verify = self.verify_signature(self.work / name if name == "rolekit.exe" else self.signed / name)
+        for folder, name in [(folder, name) for folder in (self.signed, self.signed_by_2_5) for name in self.SIGNED]:
+            with self.subTest(folder=folder.name, name=name), zipfile.ZipFile(folder / self.archive(SOURCE).name) as zip:
+                (self.work / "rolekit.exe").write_bytes(zip.read("rolekit.exe"))
+                verify = self.verify_signature(self.work / name if name == "rolekit.exe" else folder / name)
                 self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
                 self.assertIn("Signature verification: ok", verify.stdout)
                 self.assertIn("Timestamp Server Signature verification: ok", verify.stdout)
@@ -384,45 +403,71 @@ class Release(unittest.TestCase):
         plain, again = (tree / "build/windows/release" for tree in self.builds)
         self.assertEqual([sha256(again / name) for name in self.RELEASE], [sha256(plain / name) for name in self.RELEASE])
         self.assertNotEqual(self.verify_signature(again / self.SIGNED[1]).returncode, 0)
-        leaks = [p for folder in (self.builds[1] / "build", self.signed) for p in folder.rglob("*")
+        leaks = [p for folder in (self.builds[1] / "build", self.signed, self.signed_by_2_5) for p in folder.rglob("*")
                  if p.is_file() and b"throwaway pass" in p.read_bytes()]
         self.assertEqual(leaks, [])
 
     def test_verify_release_tells_a_rebuilt_release_from_a_changed_one(self):
         name = self.archive(SOURCE).name
-        changed, elsewhere = self.work / "changed" / name, self.work / "elsewhere" / name
-        for folder in (changed.parent, elsewhere.parent):
+        plain, changed, elsewhere, edited = (self.work / folder / name for folder in
+                                             ("plain release", "changed", "elsewhere", "with changes"))
+        shutil.copytree(self.builds[0] / "build/windows/release", plain.parent)
+        shutil.copyfile(plain.with_name(f"rolekit-{VERSION}.msi"), plain.with_name("rolekit-0.9.0.0.msi"))
+        for folder in (changed.parent, elsewhere.parent, edited.parent):
             folder.mkdir()
         with zipfile.ZipFile(self.signed / name) as signed, zipfile.ZipFile(changed, "w") as target, \
-                zipfile.ZipFile(elsewhere, "w") as other:
+                zipfile.ZipFile(elsewhere, "w") as other, zipfile.ZipFile(edited, "w") as local:
             for info in signed.infolist():
                 data = signed.read(info)
                 other.writestr(info.filename, data.replace(self.commit.encode(), b"0" * 40))
+                local.writestr(info.filename, self.bill_with_changes if info.filename == SPDX else data)
                 if info.filename == "rolekit.exe":  # one bit, in the code
                     data = data[:4096] + bytes([data[4096] ^ 1]) + data[4097:]
                 target.writestr(info, data)
-        # Built with another zlib than the one installed here, its buildinfo says.
+        # Built with another zlib than the one installed here, its buildinfo says; its
+        # checksum and bill of materials beside it were changed too.
         buildinfo = (self.signed / f"rolekit-{VERSION}-win64.buildinfo").read_text()
         changed.with_name(f"rolekit-{VERSION}-win64.buildinfo").write_text(
             re.sub(r"^ zlib1g \(= .*\)", " zlib1g (= 1:1.2.11.dfsg-0)", buildinfo, flags=re.M))
+        changed.with_name(f"{name}.sha256").write_text(f"{'0' * 64}  {name}\n")
+        changed.with_name(SPDX).write_bytes((self.signed / SPDX).read_bytes() + b" ")
+        # Run from a clone of the commit with a change that is not committed, which must not be used.
+        clone = self.work / "clone"
+        subprocess.run(["git", "clone", "-q", SOURCE, clone], check=True)
+        (clone / "src/requirements/catalogue.cpp").write_text("")
         env = {k: v for k, v in os.environ.items() if k not in ("SOURCE_DATE_EPOCH", "ROLEKIT_SIGNING_PFX")}
-        verify = [SOURCE / "tools/verify-release"]
 
-        run = subprocess.run(verify + [elsewhere], env=env, capture_output=True, text=True)
-        self.assertEqual((run.returncode, run.stdout), (2, ""), run.stderr)  # before anything is installed or built
-        self.assertIn(f"built from commit {'0' * 40}, and this checkout is at {self.commit}", run.stderr)
-        self.assertIn(f"git checkout {'0' * 40}", run.stderr)
+        refusals = [  # where it runs from, the release, what it says (before anything is installed or built)
+            (clone, elsewhere, f"built from commit {'0' * 40}, and this checkout is at {self.commit}"),
+            (clone, self.work / "nowhere.zip", f"{self.work / 'nowhere.zip'}: not found"),
+            (clone, edited, f"built from commit {self.commit} with local changes that were never committed"),
+            (self.builds[1], plain, f"{self.builds[1]} is no git checkout"),
+        ]
+        for tree, archive, line in refusals:
+            with self.subTest(line=line):
+                run = subprocess.run([tree / "tools/verify-release", archive], env=env, capture_output=True, text=True)
+                self.assertEqual((run.returncode, run.stdout), (2, ""), run.stderr)
+                self.assertIn(line, run.stderr.splitlines()[0])
 
-        archives = [self.archive(self.builds[0]), self.signed / name, changed]
-        run = subprocess.run(verify + archives, env=env, capture_output=True, text=True)
+        archives = [plain, self.signed / name, changed]
+        run = subprocess.run([clone / "tools/verify-release", *archives], env=env, capture_output=True, text=True)
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
         files = ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "examples/cmd/enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
+        checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
+                  f"rolekit-{VERSION}-win64.buildinfo (its checksums"]
         expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+                    *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks),
+                    "left aside: rolekit-0.9.0.0.msi (not this release's version)",
                     f"{archives[1]}:", *(f"same     {f}" + (signature if f in self.SIGNED else "")
                                          for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+                    *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks),
                     f"{archives[2]}:", *(f"same     {f}" for f in files + [SPDX]), f"differs  rolekit.exe{signature}",
+                    *(f"differs  {check}" for check in checks[:2]),
+                    f"differs  {checks[2]} of {SPDX} {name} {name}.sha256)",
+                    *(f"not found {f} (beside the zip; not checked)" for f in self.SIGNED[1:]),
                     "         built with other tools than these, which may explain it:",
                     f"           zlib1g 1:1.2.11.dfsg-0 in the release, {self.zlib} here",
                     f"verified: {archives[0]}", f"verified: {archives[1]}", f"NOT verified: {archives[2]}"]

@@ -414,7 +414,7 @@ class Installers(WinePrefix, unittest.TestCase):
         first = setup.index(b"\xef\xbe\xad\xdeNullsoftInst")  # the data's first header, after the stub
         size = struct.unpack_from("<I", setup, first + 24)[0] & 0x7FFFFFFF  # the high bit says compressed
         header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
-        self.assertIn(self.NOTICES.read_text().encode("utf-16-le"), header)
+        self.assertIn(self.NOTICES.read_bytes().decode().encode("utf-16-le"), header)
 
     @contextlib.contextmanager
     def own_prefix(self):
