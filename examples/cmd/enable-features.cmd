@@ -6,87 +6,113 @@ rem and exits with rolekit's exit code unchanged.
 rem
 rem   enable-features.cmd [Product1,Product2 ...]
 rem
-rem With no products it enables Kestrel,Orrery. Batch splits its arguments
-rem at commas, semicolons, equals signs and blanks, so the pieces are joined
-rem again with commas: "enable-features.cmd Kestrel,Orrery" passes on
-rem Kestrel,Orrery, not Kestrel alone.
+rem With no argument at all it enables Kestrel,Orrery; an empty argument ("",
+rem as an unset "%PRODUCTS%" gives) is passed on as it is and names nothing.
+rem Batch splits its arguments at commas, semicolons, equals signs and
+rem blanks, so the pieces are joined again with commas:
+rem "enable-features.cmd Kestrel,Orrery" passes on Kestrel,Orrery, not Kestrel.
 rem
 rem rolekit itself ignores, without a word, every piece between commas that
 rem is not one of its four products (letters in any case, nothing trimmed:
 rem " Orrery" with its blank names nothing), so this script names them.
 rem
+rem What it was given reaches rolekit byte for byte, "!", "^", "%" and a
+rem quoted "&" included: the text is only ever expanded with %, once, inside
+rem double quotes, never with delayed expansion (which eats a "!") nor
+rem through call (which doubles every "^").
+rem
 rem Exit codes are compared for equality only. DISM's failures are HRESULTs
 rem such as 0x800F081F, which ERRORLEVEL holds as negative numbers, so
 rem "if errorlevel 1" (which means 1 or more) would take them for success.
-setlocal EnableExtensions EnableDelayedExpansion
+setlocal EnableExtensions DisableDelayedExpansion
 
-if "%~1"=="/?" (
-  echo Usage: enable-features.cmd [Product1,Product2 ...]
-  echo Runs rolekit.exe from this folder with the products ^(default Kestrel,Orrery^),
-  echo prints the outcome and exits with rolekit's exit code.
-  exit /b 1
-)
+rem rolekit's products: those of its list A (the web server), then list B.
+set "web=Kestrel Tamarind Lanternfly"
+set "messaging=Orrery"
+set "default=Kestrel,Orrery"
 
+if "%~1"=="/?" goto usage
+
+set "given="
 set "products="
 :collect
-if "%~1"=="" goto run
-if defined products (set "products=!products!,%~1") else set "products=%~1"
+if not "%~1"=="" goto add
+if [%1]==[] goto joined
+:add
+if defined given set "products=%products%,%~1"
+if not defined given set "products=%~1"
+set "given=1"
 shift
 goto collect
-
-:run
-if not defined products set "products=Kestrel,Orrery"
+:joined
+if not defined given set "products=%default%"
 
 rem Splits the list as rolekit does: runs of commas separate pieces and
 rem nothing is trimmed. A piece is a product when it holds only the letters
-rem A-Z, in any case, and equals one of the four. The list is read with
-rem %-expansion: Wine's cmd does not split a !variable! in for /f. Leading
-rem commas go first, so that the end-of-line character (a comma too) never
-rem hides a piece.
+rem A-Z, in any case, and equals one of the four: cmd's if /i would also
+rem match letters that rolekit does not fold. Leading commas go first, so
+rem that the end-of-line character (a comma too) never hides a piece.
 set "known="
-set "rest=!products!"
+set "webgiven="
+set "rest=%products%"
 :split
 if not defined rest goto launch
-if "%rest:~0,1%"=="," (
-  set "rest=%rest:~1%"
-  goto split
-)
+if not "%rest:~0,1%"=="," goto piece
+set "rest=%rest:~1%"
+goto split
+:piece
 for /f "tokens=1* eol=, delims=," %%a in ("%rest%") do (
   set "piece=%%a"
   set "rest=%%b"
 )
-rem What is left once the letters are gone (the # keeps it defined). Through
-rem call and %-expansion: Wine's cmd does not substitute in a !variable!.
-set "other=#!piece!"
-for %%l in (a b c d e f g h i j k l m n o p q r s t u v w x y z) do call set "other=%%other:%%l=%%"
+rem The piece between two #s, cut at its letters: what follows the first #
+rem is # alone when there is nothing but letters.
+set "other="
+for /f "tokens=1* delims=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz" %%x in ("#%piece%#") do set "other=%%y"
 set "product="
-if "!other!"=="#" for %%p in (Kestrel Tamarind Lanternfly Orrery) do if /i "!piece!"=="%%p" set "product=1"
-if defined product (
-  if defined known (set "known=!known!,!piece!") else set "known=!piece!"
-) else (
-  echo rolekit: ignored "!piece!", which names no product
-)
+if "%other%"=="#" for %%p in (%web% %messaging%) do if /i "%piece%"=="%%p" set "product=%%p"
+if not defined product echo rolekit: ignored "%piece%", which names no product
+if not defined product goto split
+for %%p in (%web%) do if "%product%"=="%%p" set "webgiven=1"
+if defined known set "known=%known%,%piece%"
+if not defined known set "known=%piece%"
 goto split
 
 :launch
-"%~dp0rolekit.exe" "!products!"
+"%~dp0rolekit.exe" "%products%"
 set "code=%ERRORLEVEL%"
-
-if not defined known (
-  echo rolekit: given "!products!": no product named, nothing enabled ^(exit code %code%^)
-) else if "%code%"=="0" (
-  echo rolekit: given "!products!": enabled the Windows features for !known!
-) else if "%code%"=="3010" (
-  echo rolekit: given "!products!": enabled the Windows features for !known!; Windows must restart to finish
-) else (
-  call :hex %code%
-  echo rolekit: given "!products!": failed with exit code %code% ^(0x!hex!^)
-)
+if not defined known goto nothing
+if "%code%"=="0" goto enabled
+if "%code%"=="3010" goto restart
+call :hex %code%
+echo rolekit: given "%products%": failed with exit code %code% (0x%hex%); DISM's log is %WINDIR%\Logs\DISM\dism.log
+if not "%code%"=="50" exit /b %code%
+if defined webgiven exit /b %code%
+echo rolekit: a parent feature was missing: give %messaging% together with one of %web: =, % (for example %default%), or after one of them
 exit /b %code%
+
+:nothing
+echo rolekit: given "%products%": no product named, nothing enabled (exit code %code%)
+exit /b %code%
+
+:enabled
+echo rolekit: given "%products%": enabled the Windows features for %known%
+exit /b 0
+
+:restart
+echo rolekit: given "%products%": enabled the Windows features for %known%; Windows must restart to finish
+exit /b 3010
+
+:usage
+echo Usage: enable-features.cmd [Product1,Product2 ...]
+echo Runs rolekit.exe from this folder with the products (default %default%),
+echo prints the outcome and exits with rolekit's exit code.
+exit /b 1
 
 rem Sets hex to the eight hex digits of the 32-bit number in %1. Each digit
 rem is looked up in a list: Wine's cmd takes no substrings of !variables!.
 :hex
+setlocal EnableDelayedExpansion
 set "hex="
 set /a "rest=%~1"
 for /l %%i in (1,1,8) do (
@@ -96,4 +122,5 @@ for /l %%i in (1,1,8) do (
     set /a "place+=1"
   )
 )
+endlocal & set "hex=%hex%"
 exit /b

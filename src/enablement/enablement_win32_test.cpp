@@ -96,14 +96,16 @@ TEST(WaitForExitCode, ClosesTheHandle) {
 TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
   StandIn standIn;
   StandIn::ExitWith(L"3010");
-  EXPECT_EQ(RunDism(GetSystemFolder(), {L"IIS-WebServer", L"IIS-ASP"}), 3010U);
+  // Two features without parents, which the stand-in enables on a new machine.
+  EXPECT_EQ(RunDism(GetSystemFolder(), {L"WAS-WindowsActivationService", L"IIS-WebServerRole"}), 3010U);
   EXPECT_EQ(standIn.Record(),
             "image=C:\\windows\\system32\\dism.exe\n"
             "command=\"C:\\windows\\system32\\dism.exe\" /Online /Enable-Feature"
-            " /FeatureName:IIS-ASP /FeatureName:IIS-WebServer /Quiet /NoRestart\n"
+            " /FeatureName:IIS-WebServerRole /FeatureName:WAS-WindowsActivationService /Quiet /NoRestart\n"
             "directory=C:\\windows\\system32\n"
             "show=0\n"
-            "unknown=\n");
+            "unknown=\n"
+            "left-off=\n");
 }
 
 TEST(RunDism, StartsNothingWithoutTheSystemFolder) {

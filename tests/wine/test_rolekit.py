@@ -5,9 +5,11 @@ code pages, a misbehaving tool; then the example installers that run it.
 
 Each class runs in a fresh prefix that stands for one Windows edition, with
 the recording stand-in as system32's dism.exe: like DISM, it refuses a whole
-command in which one feature name is unknown to that edition. Programs under test are started
-from report_exit.exe, a Windows-side parent that reads all 32 bits of the
-exit code.
+command in which one feature name is unknown to that edition, and leaves off
+(exit code 50) a feature whose parent is neither enabled nor named. Every
+test starts on a new installation of the edition; its runs then see what the
+earlier ones enabled. Programs under test are started from report_exit.exe,
+a Windows-side parent that reads all 32 bits of the exit code.
 """
 
 import contextlib
@@ -58,6 +60,7 @@ MESSAGING = [
 ]
 MESSAGING_SERVER = sorted(set(MESSAGING) - {"MSMQ-Container"} | {"MSMQ", "MSMQ-Services"})
 REFUSED = 0x800F080C  # DISM: a feature name is unknown to this edition
+LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enabled nor named
 
 # The platform calls of a run, as Wine traced them (winebox.platform_calls).
 CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
@@ -86,7 +89,8 @@ def feature_names(command):
 
 def launch(command, unknown=()):
     """The stand-in's record of dism.exe started with command, refusing the unknown names."""
-    return {"image": DISM, "command": command, "directory": SYSTEM32, "show": "0", "unknown": " ".join(unknown)}
+    return {"image": DISM, "command": command, "directory": SYSTEM32, "show": "0", "unknown": " ".join(unknown),
+            "left-off": ""}
 
 
 class WinePrefix:
@@ -104,6 +108,9 @@ class WinePrefix:
     def tearDownClass(cls):
         cls._prefix.__exit__(None, None, None)
         shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        winebox.new_machine(self.prefix, self.EDITION)
 
     def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None, **extra):
         for _ in range(2):
@@ -141,23 +148,33 @@ class WinePrefix:
 
 
 class Edition(WinePrefix):
-    """What one edition is asked for and how its DISM answers; the README's
-    "Where it works" table must say the same."""
+    """What one edition is asked for and how its DISM answers, on a new
+    installation and after an earlier run; the README's "Where it works"
+    table must say the same."""
 
     NAME = WEB = QUEUE = None
+    maxDiff = None  # the whole row the README must have
 
     def test_each_product_on_this_edition(self):
         cells = []
-        for products, lists in [("Kestrel", [self.WEB]), ("Orrery", [self.QUEUE]),
-                                ("Kestrel,Orrery", [self.WEB, self.QUEUE])]:
-            with self.subTest(products=products):
-                run = self.run_rolekit(products)
-                self.assertOutcome(run, dism_command(*lists))
-            names, unknown = feature_names(run.launches[0]["command"]), run.launches[0]["unknown"].split()
+        for runs in (["Kestrel"], ["Orrery"], ["Kestrel", "Orrery"], ["Kestrel,Orrery"]):
+            winebox.new_machine(self.prefix, self.EDITION)
+            for products in runs:
+                with self.subTest(runs=runs, products=products):
+                    run = self.run_rolekit(products)
+                    command = dism_command(*[self.WEB] * ("Kestrel" in products) + [self.QUEUE] * ("Orrery" in products))
+                    self.assertEqual((run.stdout, run.stderr, len(run.launches)), (b"", b"", 1))
+                    record = run.launches[0]
+                    self.assertEqual(dict(record, **{"left-off": ""}), launch(command, self.unknown(command)))
+                    left_off = [feature.split(":") for feature in record["left-off"].split()]
+                    self.assertEqual(run.code, REFUSED if record["unknown"] else LEFT_OFF if left_off else 0)
+            names, unknown = feature_names(record["command"]), record["unknown"].split()
             queue = [name for name in ("MSMQ-Container", "MSMQ", "MSMQ-Services") if name in names]
+            outcome = (f"refused ({' '.join(f'`{name}`' for name in unknown)} unknown)" if unknown else
+                       "50, left off: " + ", ".join(f"`{name}` (needs " + " ".join(f"`{p}`" for p in parents.split(","))
+                                                    + ")" for name, parents in left_off) if left_off else "enabled")
             cells.append(f"{len(names)}" + (" with " + " ".join(f"`{name}`" for name in queue) if queue else "") +
-                         (": refused (" + " ".join(f"`{name}`" for name in unknown) + " unknown)" if unknown
-                          else ": enabled"))
+                         f": {outcome}")
         rows = [line for line in README.read_text().splitlines() if line.startswith(f"| {self.NAME} |")]
         self.assertEqual(rows, [f"| {self.NAME} | {' | '.join(cells)} |"])
 
@@ -294,7 +311,7 @@ class Limits(WinePrefix, unittest.TestCase):
             ("\U0001F600", None),
             ("Kestr\u0435l", None),  # a Cyrillic e
             ("Kestrel,Ünïcödé,Привет,日本語,\U0001F600", self.WEB),
-            ("Ünïcödé,Orrery,Привет", self.MESSAGING),
+            ("Ünïcödé,Orrery,Привет", self.MESSAGING),  # after Kestrel above: the web server is on
         ]
         fullwidth = "\uFF2B\uFF45\uFF53\uFF54\uFF52\uFF45\uFF4C"  # Kestrel in fullwidth letters
         for locale, code_page, folds_fullwidth in [("en_US.UTF-8", 1252, True), ("ru_RU.UTF-8", 1251, True),
@@ -306,9 +323,9 @@ class Limits(WinePrefix, unittest.TestCase):
                     self.assertOutcome(run, command)
 
     def test_a_crashing_tool_passes_its_exception_code_through(self):
-        run = self.run_rolekit("Orrery", ROLEKIT_STANDIN_CRASH="1")
+        run = self.run_rolekit("Kestrel,Orrery", ROLEKIT_STANDIN_CRASH="1")
         self.assertEqual(run.code, 0xC0000005)
-        self.assertEqual(run.launches, [launch(self.MESSAGING)])
+        self.assertEqual(run.launches, [launch(self.BOTH)])
         # Wine notes the fault in one line on the crashing tool's standard
         # error, which Windows would not; no debugger dump reaches either stream.
         self.assertEqual(run.stdout, b"")
@@ -316,13 +333,13 @@ class Limits(WinePrefix, unittest.TestCase):
 
     def test_a_slow_tool_is_waited_for(self):
         started = time.monotonic()
-        run = self.run_rolekit("Orrery", tool_exit=3010, ROLEKIT_STANDIN_SLEEP_MS="4000")
+        run = self.run_rolekit("Kestrel,Orrery", tool_exit=3010, ROLEKIT_STANDIN_SLEEP_MS="4000")
         self.assertGreaterEqual(time.monotonic() - started, 4)
-        self.assertLaunched(run, self.MESSAGING)
+        self.assertLaunched(run, self.BOTH)
         self.assertEqual(run.code, 3010)
 
     def test_a_closed_standard_output_changes_no_exit_code(self):
-        for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", 0, 1)]:
+        for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", LEFT_OFF, 1)]:
             with self.subTest(arguments=arguments):
                 run = self.run_rolekit(arguments, ROLEKIT_TEST_STDOUT="closed")
                 self.assertEqual((run.stdout, run.stderr, run.code, len(run.launches)), (b"", b"", code, launches))
@@ -335,7 +352,8 @@ class BatchRecipe(WinePrefix, unittest.TestCase):
     SCRIPT = Path(__file__).resolve().parents[2] / "examples/cmd/enable-features.cmd"
 
     def test_the_recipe_passes_every_product_on_and_reports_the_exact_code(self):
-        folder = self.work / "recipe"
+        # cmd must take the script's path as it is: spaces, !, & and ^ included.
+        folder = self.work / "recipe a b!&^c"
         folder.mkdir()
         shutil.copyfile(ROLEKIT, folder / "rolekit.exe")
         shutil.copyfile(self.SCRIPT, folder / "enable-features.cmd")
@@ -345,40 +363,63 @@ class BatchRecipe(WinePrefix, unittest.TestCase):
             return "".join(f"rolekit: {line}\r\n" for line in lines).encode()
 
         enabled, restart = ": enabled the Windows features for ", "; Windows must restart to finish"
+        dism_log = r"; DISM's log is C:\windows\Logs\DISM\dism.log"
+        hint = ("a parent feature was missing: give Orrery together with one of Kestrel, Tamarind, Lanternfly "
+                "(for example Kestrel,Orrery), or after one of them")
         usage = (b"Usage: enable-features.cmd [Product1,Product2 ...]\r\n"
                  b"Runs rolekit.exe from this folder with the products (default Kestrel,Orrery),\r\n"
                  b"prints the outcome and exits with rolekit's exit code.\r\n")
+        long = "Kestrel," * 249 + "Tamarind"  # 2,000 characters, which batch splits into 250 arguments
         cases = [  # products, the tool's answer (None: no dism.exe), what it starts, exit code, output
             (None, 0, both, 0, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery")),
             ("Kestrel,Orrery", 3010, both, 3010, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery" + restart)),
-            ("Orrery", 0x800F081F, messaging, 0x800F081F,
-             log('given "Orrery": failed with exit code -2146498529 (0x800F081F)')),
+            ("Kestrel", 0x800F081F, web, 0x800F081F,
+             log('given "Kestrel": failed with exit code -2146498529 (0x800F081F)' + dism_log)),
             ("Kestrel;Orrery Lanternfly", 87, both, 87,
-             log('given "Kestrel,Orrery,Lanternfly": failed with exit code 87 (0x00000057)')),
+             log('given "Kestrel,Orrery,Lanternfly": failed with exit code 87 (0x00000057)' + dism_log)),
             ('"Kestrel, Orrery"', 0, web, 0,
              log('ignored " Orrery", which names no product', 'given "Kestrel, Orrery"' + enabled + "Kestrel")),
             ("Kestrel,Orery", 0, web, 0,
              log('ignored "Orery", which names no product', 'given "Kestrel,Orery"' + enabled + "Kestrel")),
-            ('",,Kes-trel,,oRRERY,"', 3010, messaging, 3010,
-             log('ignored "Kes-trel", which names no product', 'given ",,Kes-trel,,oRRERY,"' + enabled + "oRRERY" +
-                 restart)),
+            # Orrery on a new machine, without a product of list A: DISM leaves features off.
+            ('",,Kes-trel,,oRRERY,"', 3010, messaging, 50,
+             log('ignored "Kes-trel", which names no product',
+                 'given ",,Kes-trel,,oRRERY,": failed with exit code 50 (0x00000032)' + dism_log, hint)),
+            ("Kestrel,Orr!ery", 0, web, 0,
+             log('ignored "Orr!ery", which names no product', 'given "Kestrel,Orr!ery"' + enabled + "Kestrel")),
+            ('"Orr^ery,Kestrel&Orrery"', 0, None, 2,
+             log('ignored "Orr^ery", which names no product', 'ignored "Kestrel&Orrery", which names no product') +
+             NOTHING + log('given "Orr^ery,Kestrel&Orrery": no product named, nothing enabled (exit code 2)')),
+            (long, 3010, web, 3010, log(f'given "{long}"' + enabled + long + restart)),
+            ('""', 0, None, 2, NOTHING + log('given "": no product named, nothing enabled (exit code 2)')),
             ("Nightjar", 0, None, 2, log('ignored "Nightjar", which names no product') + NOTHING +
              log('given "Nightjar": no product named, nothing enabled (exit code 2)')),
-            ("Orrery", None, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)')),
+            ("Orrery", None, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)' + dism_log)),
             ("/?", 0, None, 1, usage),
         ]
         dism = self.prefix / "drive_c/windows/system32/dism.exe"
         for products, answer, command, code, output in cases:
-            with self.subTest(products=products, answer=answer):
+            with self.subTest(products=products[:40] if products else None, answer=answer):
+                winebox.new_machine(self.prefix, self.EDITION)
                 if answer is None:
                     dism.unlink()
-                arguments = f"/c {winebox.windows_path(folder / 'enable-features.cmd')} {products or ''}".rstrip()
+                script = winebox.windows_path(folder / "enable-features.cmd")
+                arguments = f'/c ""{script}"{" " + products if products is not None else ""}"'
                 try:
                     run = self.run_rolekit(arguments, answer or 0, self.prefix / "drive_c/windows/system32/cmd.exe")
                 finally:
                     shutil.copyfile(STANDIN, dism)
                 self.assertEqual((run.stdout, run.stderr, run.code), (output, b"", code))
-                self.assertEqual(run.launches, [] if command is None else [launch(command)])
+                self.assertEqual([dict(record, **{"left-off": ""}) for record in run.launches],
+                                 [] if command is None else [launch(command)])
+
+    def test_the_recipe_names_the_products_the_catalogue_knows(self):
+        catalogue = (README.parent / "src/requirements/catalogue.cpp").read_text()
+        recipe = self.SCRIPT.read_text()
+        for kind, products in [("web", re.search(r"kWebProducts = \{(.*)\};", catalogue)[1]),
+                               ("messaging", re.search(r"kMessagingProduct = (.*);", catalogue)[1])]:
+            names = " ".join(re.findall(r'L"(\w+)"', products))
+            self.assertIn(f'set "{kind}={names}"', recipe)
 
 
 class Installers(WinePrefix, unittest.TestCase):

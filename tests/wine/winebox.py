@@ -2,8 +2,9 @@
 
 Creating a prefix takes seconds, so one template per Windows edition is made
 once under ROLEKIT_WINE_TEMPLATES and every run works in a copy of it, with
-the recording dism.exe stand-in in its system32, told the feature names that
-edition has, and a wineserver kept alive for the length of the run.
+the recording dism.exe stand-in in its system32, told the features that
+edition has with their parents, and what a new installation of it has
+enabled, and a wineserver kept alive for the length of the run.
 
 As a command: "winebox.py run [--edition EDITION] PROGRAM [ARGS...]" runs one
 program in a fresh prefix and exits with its exit code (low 8 bits only);
@@ -37,24 +38,44 @@ TRACE = "+pid,+loaddll,+relay,trace+exec"
 TRACE_LINE = re.compile(rb"^([0-9a-f]+:[0-9a-f]+):(.*)$")
 
 # The Windows editions a prefix can stand for, named as the columns of
-# windows-features/features.tsv: the version winecfg sets, and whether the
-# product type must be made a server's (win2008r2 is one already).
+# windows-features/features.tsv: the version winecfg sets, and whether it is
+# a server (its product type is then made a server's, and its features have
+# a server's parents).
 EDITIONS = {
     "windows-10-11": ("win10", False),
     "windows-8.1": ("win81", False),
     "windows-7": ("win7", False),
     "server-2016-and-later": ("win10", True),
     "server-2012-r2": ("win81", True),
-    "server-2008-r2": ("win2008r2", False),
+    "server-2008-r2": ("win2008r2", True),
 }
-FEATURES_TSV = Path(__file__).resolve().parent / "windows-features/features.tsv"
+TABLES = Path(__file__).resolve().parent / "windows-features"
+# Where in a prefix the stand-in finds the edition's features, and keeps what is enabled.
+STANDIN_FILES = {"ROLEKIT_STANDIN_FEATURES": "standin/features.txt", "ROLEKIT_STANDIN_ENABLED": "standin/enabled.txt"}
+
+
+def _rows(table):
+    lines = [line.split("\t") for line in (TABLES / table).read_text().splitlines()]
+    return [dict(zip(lines[0], line)) for line in lines[1:]]
 
 
 def edition_features(edition):
-    """The optional-feature names the edition has, as features.tsv lists them."""
-    rows = [line.split("\t") for line in FEATURES_TSV.read_text().splitlines()]
-    column = rows[0].index(edition)
-    return [row[0] for row in rows[1:] if row[column] == "1"]
+    """{name: its parent features} of every optional feature the edition has."""
+    names = {row["name"] for row in _rows("features.tsv") if row[edition] == "1"}
+    column = "parents-server" if EDITIONS[edition][1] else "parents-client"
+    return {row["name"]: [] if row[column] == "-" else row[column].split()
+            for row in _rows("parents.tsv") if row["name"] in names}
+
+
+def new_machine(path, edition):
+    """Gives the stand-in of the prefix at path the edition's features and
+    what a new installation of it has enabled, and nothing more."""
+    files = {variable: path / "drive_c" / name for variable, name in STANDIN_FILES.items()}
+    files["ROLEKIT_STANDIN_FEATURES"].parent.mkdir(exist_ok=True)
+    files["ROLEKIT_STANDIN_FEATURES"].write_text(
+        "".join(f"{name}\t{' '.join(parents)}\n" for name, parents in edition_features(edition).items()))
+    files["ROLEKIT_STANDIN_ENABLED"].write_text(
+        "".join(f"{row['name']}\n" for row in _rows("parents.tsv") if edition in row["enabled-when-new"].split()))
 
 
 def wine_env(prefix):
@@ -130,7 +151,9 @@ def prefix(edition="windows-10-11", standin=None):
     subprocess.run(["cp", "-a", str(template(edition)), str(path)], check=True)
     if standin:
         shutil.copyfile(standin, path / "drive_c/windows/system32/dism.exe")
-    env = dict(wine_env(path), ROLEKIT_STANDIN_FEATURES=";" + ";".join(edition_features(edition)) + ";")
+    new_machine(path, edition)
+    env = dict(wine_env(path), **{variable: "C:\\" + name.replace("/", "\\")
+                                  for variable, name in STANDIN_FILES.items()})
     # Start the server and the prefix's services now, away from the caller's
     # pipes: whatever they inherit stays open until the prefix is shut down.
     _quiet(["wineserver", "-p"], env)
@@ -197,11 +220,12 @@ def image_size(program):
 
 
 def read_launches(log):
-    """The stand-in's records: dicts of image, command, directory, show and unknown."""
+    """The stand-in's records: dicts of image, command, directory, show,
+    unknown and left-off."""
     if not log.exists():
         return []
     lines = log.read_text(encoding="utf-8").splitlines()
-    return [dict(line.split("=", 1) for line in lines[i:i + 5]) for i in range(0, len(lines), 5)]
+    return [dict(line.split("=", 1) for line in lines[i:i + 6]) for i in range(0, len(lines), 6)]
 
 
 def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, trace=False, **extra):
@@ -254,6 +278,9 @@ def demo(options):
         print(f"window:     {'hidden' if launch['show'] == '0' else launch['show']}")
         if launch["unknown"]:
             print(f"refused:    unknown to this edition: {launch['unknown']}")
+        for feature in launch["left-off"].split():
+            name, parents = feature.split(":")
+            print(f"left off:   {name}, whose parents {parents.replace(',', ' ')} are neither enabled nor named")
     if not run.launches:
         print("launched:   nothing")
     print(f"exit code:  {run.code} (0x{run.code:08X})")
