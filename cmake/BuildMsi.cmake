@@ -41,10 +41,17 @@ execute_process(
   COMMAND ${FAKETIME} -f ${clock} ${MSIBUILD} ${OUTPUT} -s "rolekit example" "rolekit contributors" "x64;1033"
           "{${package}}"
   COMMAND_ERROR_IS_FATAL ANY)
-# wixl leaves out the upgrade's include-maximum bit, without which a package
-# of the same version is never found and a rebuild installs beside it. The
-# table has the one row.
+# wixl leaves out the upgrade rows' include-maximum and only-detect bits:
+# without the first a package of the same version is never found and a
+# rebuild installs beside it, without the second a newer version would be
+# removed. msibuild cannot set that key column row by row, so the newer
+# version's row is made again: only detected (2), its minimum excluded.
+file(STRINGS ${WXS} upgrade REGEX "<Upgrade Id=")
+string(REGEX REPLACE ".*Id=\"([^\"]+)\".*" "\\1" upgrade "${upgrade}")
 execute_process(
   COMMAND ${FAKETIME} -f ${clock} ${MSIBUILD} ${OUTPUT}
+          -q "DELETE FROM `Upgrade` WHERE `ActionProperty`='ROLEKIT_NEWER'"
           -q "UPDATE `Upgrade` SET `Attributes`=768"
+          -q "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `Attributes`, `ActionProperty`)
+              VALUES ('{${upgrade}}', '${VERSION}', 2, 'ROLEKIT_NEWER')"
   COMMAND_ERROR_IS_FATAL ANY)

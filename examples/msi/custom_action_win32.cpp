@@ -9,6 +9,11 @@
 // rolekit.exe cannot be started, a failure, on which Windows Installer rolls
 // back its own files and registration (not what DISM changed).
 //
+// RefuseDowngrade, immediate and conditioned on FindRelatedProducts finding a
+// newer version of the package, ends the install before anything happens:
+// installed beside the newer one, this one would register a second product
+// over the same components, and removing either would leave files behind.
+//
 // A deferred action may not call MsiSetMode, so on 3010 RunRolekit only
 // records that a restart is due, as a global atom named after the product;
 // RequestRestart, an immediate action after InstallFinalize, turns that record
@@ -102,10 +107,18 @@ extern "C" __declspec(dllexport) UINT __stdcall RunRolekit(MSIHANDLE install) {
 // restart that RunRolekit recorded.
 extern "C" __declspec(dllexport) UINT __stdcall RequestRestart(MSIHANDLE install) {
   const std::wstring record = RestartRecord(install);
+  // RunRolekit adds the record once; an atom counts each add, so every count
+  // goes, but a delete that fails ends the loop rather than spinning on.
   bool due = false;
-  for (ATOM atom = GlobalFindAtomW(record.c_str()); atom != 0; atom = GlobalFindAtomW(record.c_str())) {
+  for (int count = 0; count < 64; ++count) {
+    const ATOM atom = GlobalFindAtomW(record.c_str());
+    if (atom == 0) break;
     due = true;
-    GlobalDeleteAtom(atom);
+    if (GlobalDeleteAtom(atom) != 0) {
+      const DWORD error = GetLastError();
+      Log(install, L"rolekit: could not remove the record of the restart: error " + Code(error));
+      break;
+    }
   }
   if (due) {
     MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
@@ -114,4 +127,9 @@ extern "C" __declspec(dllexport) UINT __stdcall RequestRestart(MSIHANDLE install
     Log(install, L"rolekit: no restart due");
   }
   return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall RefuseDowngrade(MSIHANDLE install) {
+  Log(install, L"rolekit: a newer version is installed; this one refuses to replace it");
+  return ERROR_INSTALL_FAILURE;
 }

@@ -1,7 +1,8 @@
 ; An installer that enables the Windows features its product needs by
 ; running rolekit.exe, and reports rolekit's outcome as its own exit code:
 ; 0 on success; 3010 (restart due) with the reboot flag set; rolekit's own
-; code on any other outcome, and 1603 when rolekit.exe cannot be started.
+; code on any other outcome, 1603 when rolekit.exe cannot be started, and
+; 216 (ERROR_EXE_MACHINE_TYPE_MISMATCH) on 32-bit Windows, where it cannot run.
 ; Run it unattended with /S. It carries rolekit's third-party notices as its
 ; licence page, which the runtimes statically linked into rolekit.exe ask for.
 ; Build with
@@ -12,6 +13,7 @@
 ; itself: Windows redirects it to the 32-bit DISM in SysWOW64, which cannot
 ; service 64-bit Windows.
 Unicode true
+!include x64.nsh
 !ifndef TARGET
   !define TARGET amd64-unicode
 !endif
@@ -40,6 +42,16 @@ LicenseText "rolekit.exe contains third-party software under these terms." "Next
 LicenseData "${NOTICES}"
 Page license
 Page instfiles
+
+; A 32-bit installer starts on 32-bit Windows too, but the 64-bit rolekit.exe
+; it carries cannot: it refuses there, before anything is installed.
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP|MB_OK "rolekit needs 64-bit Windows." /SD IDOK
+    SetErrorLevel 216
+    Quit
+  ${EndIf}
+FunctionEnd
 
 Section "Windows features"
   InitPluginsDir

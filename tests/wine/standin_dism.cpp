@@ -79,7 +79,8 @@ int main() {
   const std::wstring_view switchName = L"/FeatureName:";
   for (int i = 1; i < count; ++i) {
     const std::wstring_view argument = arguments[i];
-    if (argument.starts_with(switchName)) named.push_back(Utf8(std::wstring(argument.substr(switchName.size()))));
+    if (argument.starts_with(switchName))
+      named.push_back(Utf8(std::wstring(argument.substr(switchName.size()))));
   }
   LocalFree(arguments);
 
@@ -99,19 +100,22 @@ int main() {
     }
     std::string missing, parent;
     for (std::istringstream parents(feature->second); parents >> parent;) {
-      if (!enabled.contains(parent) && !mentioned.contains(parent)) missing += (missing.empty() ? "" : ",") + parent;
+      if (!enabled.contains(parent) && !mentioned.contains(parent))
+        missing += (missing.empty() ? "" : ",") + parent;
     }
-    if (missing.empty()) enabledNow += name + "\n";
-    else leftOff += (leftOff.empty() ? "" : " ") + name + ":" + missing;
+    if (missing.empty())
+      enabledNow += name + "\n";
+    else
+      leftOff += (leftOff.empty() ? "" : " ") + name + ":" + missing;
   }
 
   const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
   if (!log.empty()) {
     FILE* file = _wfopen(log.c_str(), L"ab");
     if (file == nullptr) return 0x7E57;
-    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\nunknown=%s\nleft-off=%s\n", Utf8(image).c_str(),
-                 Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str(), unknown.c_str(),
-                 leftOff.c_str());
+    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\nunknown=%s\nleft-off=%s\n",
+                 Utf8(image).c_str(), Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str(),
+                 unknown.c_str(), leftOff.c_str());
     std::fclose(file);
   }
   if (!unknown.empty()) ExitProcess(0x800F080C);

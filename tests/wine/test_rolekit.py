@@ -12,17 +12,19 @@ earlier ones enabled. Programs under test are started from report_exit.exe,
 a Windows-side parent that reads all 32 bits of the exit code.
 """
 
-import contextlib
+import dataclasses
 import os
 import re
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 import zlib
 from pathlib import Path
+from unittest import mock
 
 import winebox
 
@@ -87,6 +89,11 @@ def feature_names(command):
     return re.findall(r"/FeatureName:(\S+)", command)
 
 
+def traceless(run):
+    """Whether Wine failed the parent of a run before the run left any trace."""
+    return run.parent in (1, 102) and (run.stdout, run.stderr, run.launches) == (b"", b"", [])
+
+
 def launch(command, unknown=()):
     """The stand-in's record of dism.exe started with command, refusing the unknown names."""
     return {"image": DISM, "command": command, "directory": SYSTEM32, "show": "0", "unknown": " ".join(unknown),
@@ -112,19 +119,22 @@ class WinePrefix:
     def setUp(self):
         winebox.new_machine(self.prefix, self.EDITION)
 
-    def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None, **extra):
-        for _ in range(2):
+    def run_rolekit(self, arguments=None, tool_exit=0, program=ROLEKIT, cwd=None, again=True, **extra):
+        """A run of program from report_exit.exe. On a loaded machine Wine has
+        been seen to end that parent with 1, a code it never uses, and to fail
+        its CreateProcessW (102): such an attempt is made once more, with files
+        of its own, and said on stderr, when it left no trace (nothing on the
+        streams, no launch recorded); without again it comes back as it is."""
+        for attempt in (1, 2):
             type(self).runs += 1
             run = winebox.run_program(self.env, REPORT_EXIT, program, arguments, tool_exit,
                                       self.work / f"run-{self.runs}", cwd or self.work, **extra)
-            # On a loaded machine Wine has been seen to end the parent with 1,
-            # a code report_exit.exe never uses, and to fail its CreateProcessW
-            # (102), both with nothing on the streams: that attempt is made
-            # once more, with files of its own. A start that always fails
-            # still fails the second time.
-            if run.parent not in (1, 102) or (run.stdout, run.stderr) != (b"", b""):
+            if attempt == 2 or not again or not traceless(run):
                 break
-        self.assertEqual(run.parent, 0, run.stderr)
+            print(f"{self.id()}: Wine ended the parent of {Path(program).name} with {run.parent} before it "
+                  "left a trace: once more", file=sys.stderr)
+        if not traceless(run) or again:
+            self.assertEqual(run.parent, 0, run.stderr)
         return run
 
     def unknown(self, command):
@@ -338,6 +348,18 @@ class Limits(WinePrefix, unittest.TestCase):
         self.assertLaunched(run, self.BOTH)
         self.assertEqual(run.code, 3010)
 
+    def test_only_an_attempt_that_left_no_trace_is_made_again(self):
+        done = winebox.Run(b"", b"", 0, 1252, [], 0, None)
+        for first, attempts in [({"parent": 1}, 2), ({"parent": 102}, 2), ({"parent": 1, "stdout": USAGE}, 1),
+                                ({"parent": 1, "launches": [launch(self.WEB)]}, 1)]:
+            with self.subTest(first=first), mock.patch.object(
+                    winebox, "run_program", side_effect=[dataclasses.replace(done, **first), done]) as attempt:
+                if attempts == 2:
+                    self.assertEqual(self.run_rolekit("Kestrel"), done)
+                else:
+                    self.assertRaises(AssertionError, self.run_rolekit, "Kestrel")
+                self.assertEqual(attempt.call_count, attempts)
+
     def test_a_closed_standard_output_changes_no_exit_code(self):
         for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", LEFT_OFF, 1)]:
             with self.subTest(arguments=arguments):
@@ -422,33 +444,49 @@ class BatchRecipe(WinePrefix, unittest.TestCase):
             self.assertIn(f'set "{kind}={names}"', recipe)
 
 
-class Installers(WinePrefix, unittest.TestCase):
+class FreshPrefix(Exception):
+    """An msiexec that Wine failed without a trace, which may still have
+    installed something: its case starts again in a fresh prefix."""
+
+
+class InstallerRuns(WinePrefix):
     """The example installers, run silently, with the tool answering success,
     restart due and failure; each must start rolekit, and so dism.exe, once."""
 
     EDITION = "windows-10-11"
     EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
     UNSTARTABLE = Path(os.environ["ROLEKIT_TEST_INSTALLERS"])
-    INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
-    NOTICES = EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
 
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        # A 32-bit installer reaching for system32 would be sent here: a
-        # launch from this copy shows in the record's image.
-        shutil.copyfile(STANDIN, cls.prefix / "drive_c/windows/syswow64/dism.exe")
+    def assertInstallerRun(self, run, exits, starts):
+        """One of the exit codes, nothing printed, and rolekit.exe, so
+        dism.exe, started once or never."""
+        self.assertIn(run.code, exits)
+        self.assertEqual((run.stdout, run.stderr), (b"", b""))
+        self.assertEqual(run.launches, [launch(dism_command(WEB_NEWER, MESSAGING))] if starts else [])
+
+    def run_nsis(self, installer, code, exits, starts):
+        self.assertInstallerRun(self.run_rolekit("/S", tool_exit=code, program=installer), exits, starts)
+
+
+class Installers(InstallerRuns, unittest.TestCase):
+    INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
+    NOTICES = InstallerRuns.EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
 
     def msiexec(self, arguments, **run):
-        return self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", **run)
+        run = self.run_rolekit(arguments, program=self.prefix / "drive_c/windows/system32/msiexec.exe", again=False,
+                               **run)
+        if traceless(run):
+            raise FreshPrefix(f"Wine ended the parent of msiexec {arguments} with {run.parent}")
+        return run
 
     def registered(self):
-        """How many products named "rolekit example" are registered."""
+        """The versions of the products named "rolekit example" that are registered."""
         # With 32-bit Wine installed, "wine reg" is the 32-bit reg.exe, which
         # reads the 32-bit view unless told otherwise; the package is 64-bit.
         keys = subprocess.run(["wine", "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
                                "/s", "/reg:64"], env=self.env, capture_output=True, text=True, check=True).stdout
-        return len(re.findall(r"DisplayName\s+REG_SZ\s+rolekit example$", keys, re.M))
+        return sorted(re.search(r"DisplayVersion\s+REG_SZ\s+(\S+)", key)[1] for key in keys.split("\n\n")
+                      if re.search(r"DisplayName\s+REG_SZ\s+rolekit example$", key, re.M))
 
     def test_the_nsis_installer_shows_the_notices_as_its_licence(self):
         setup = (self.EXAMPLES / "rolekit-setup.exe").read_bytes()
@@ -457,19 +495,26 @@ class Installers(WinePrefix, unittest.TestCase):
         header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
         self.assertIn(self.NOTICES.read_bytes().decode().encode("utf-16-le"), header)
 
-    @contextlib.contextmanager
-    def own_prefix(self):
-        """A prefix of its own, so that no case's leftovers decide another's."""
+    def in_own_prefix(self, case):
+        """case() in a prefix of its own, so that no case's leftovers decide
+        another's; all of it once more in a fresh one should Wine fail an
+        msiexec in it without a trace."""
         shared = self.prefix, self.env
-        with winebox.prefix(self.EDITION, STANDIN) as (self.prefix, self.env):
-            try:
-                yield
-            finally:
-                self.prefix, self.env = shared
+        for attempt in (1, 2):
+            with winebox.prefix(self.EDITION, STANDIN) as (self.prefix, self.env):
+                try:
+                    return case()
+                except FreshPrefix as error:
+                    if attempt == 2:
+                        raise
+                    print(f"{self.id()}: {error}: the case once more in a fresh prefix", file=sys.stderr)
+                finally:
+                    self.prefix, self.env = shared
 
     def install(self, package, code):
         """msiexec on package, silently, with the tool answering code: its run,
-        and the steps its log shows in and after InstallFinalize."""
+        and the steps its log shows in and after InstallFinalize, or the line
+        it ended on."""
         log = self.work / f"install-{self.runs}.log"
         run = self.msiexec(f"/qn /norestart /i {winebox.windows_path(package)} /l*v {winebox.windows_path(log)}",
                            tool_exit=code)
@@ -478,8 +523,7 @@ class Installers(WinePrefix, unittest.TestCase):
         return run, [" ".join(step).strip() for step in steps]
 
     def test_installers_report_the_tool_outcome(self):
-        nsis, nsis32, msi = (self.EXAMPLES / name for name in ("rolekit-setup.exe", "rolekit-setup-x86.exe",
-                                                                "rolekit.msi"))
+        nsis, msi = self.EXAMPLES / "rolekit-setup.exe", self.EXAMPLES / "rolekit.msi"
         # The package with its custom action handed a rolekit.exe that is not there.
         unstartable = self.work / "rolekit-unstartable.msi"
         shutil.copyfile(msi, unstartable)
@@ -487,71 +531,124 @@ class Installers(WinePrefix, unittest.TestCase):
                         "'\"[INSTALLDIR]missing.exe\" Kestrel,Orrery' WHERE `Action`='EnableFeatures.Data'"], check=True)
         # Windows Installer fails with 1603; Wine's msiexec has also been seen to say 1627.
         failed = {1603, 1627}
-        cases = [  # installer, the tool's answer, the installer's exit codes, whether rolekit.exe starts
-            *((setup, code, {code}, True) for setup in (nsis, nsis32) for code in (0, 3010, 0x800F081F)),
-            *((self.UNSTARTABLE / f"rolekit-setup-unstartable-{target}.exe", 0, {1603}, False)
-              for target in ("amd64-unicode", "x86-unicode")),
-            (msi, 0, {0}, True), (msi, 3010, {3010}, True), (msi, 0x800F081F, failed, True),
-            (unstartable, 0, failed, False),
-        ]
+        for code in (0, 3010, 0x800F081F):
+            with self.subTest(installer=nsis.name, code=hex(code)):
+                self.run_nsis(nsis, code, {code}, True)
+        with self.subTest(installer="rolekit-setup-unstartable-amd64-unicode.exe"):
+            self.run_nsis(self.UNSTARTABLE / "rolekit-setup-unstartable-amd64-unicode.exe", 0, {1603}, False)
+        cases = [(msi, 0, {0}, True), (msi, 3010, {3010}, True), (msi, 0x800F081F, failed, True),
+                 (unstartable, 0, failed, False)]  # the tool's answer, msiexec's codes, whether rolekit.exe starts
         # rolekit runs inside the install script, which InstallFinalize runs;
         # only the immediate action after it may ask for the restart.
         recorded = {3010: ["rolekit: a restart is due; recorded for the end of the install"]}
         requested = {0: "rolekit: no restart due", 3010: "rolekit: restart requested for the end of the install"}
         for installer, code, exits, starts in cases:
+
+            def case():
+                run, steps = self.install(installer, code)
+                ran = (f"rolekit: rolekit.exe exited with {code} (0x{code:08X})" if starts else
+                       r'rolekit: could not start ("C:\Program Files\rolekit example\missing.exe" '
+                       "Kestrel,Orrery): error 2 (0x00000002)")
+                after = (["start RequestRestart", requested[code], "ended RequestRestart"]
+                         if starts and code in requested else [])
+                self.assertEqual(steps, ["start InstallFinalize", ran, *recorded.get(code, []),
+                                         "ended InstallFinalize", *after])
+                succeeded = run.code in (0, 3010)
+                self.assertEqual(((self.prefix / self.INSTALLED).exists(), len(self.registered())),
+                                 (succeeded, int(succeeded)))
+                notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
+                self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.NOTICES.read_bytes())
+                if succeeded:
+                    self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(installer)}").code, 0)
+                self.assertInstallerRun(run, exits, starts)
+
             with self.subTest(installer=installer.name, code=hex(code)):
-                if installer.suffix == ".msi":
-                    with self.own_prefix():
-                        run, steps = self.install(installer, code)
-                        ran = (f"rolekit: rolekit.exe exited with {code} (0x{code:08X})" if starts else
-                               r'rolekit: could not start ("C:\Program Files\rolekit example\missing.exe" '
-                               "Kestrel,Orrery): error 2 (0x00000002)")
-                        after = (["start RequestRestart", requested[code], "ended RequestRestart"]
-                                 if starts and code in requested else [])
-                        self.assertEqual(steps, ["start InstallFinalize", ran, *recorded.get(code, []),
-                                                 "ended InstallFinalize", *after])
-                        succeeded = run.code in (0, 3010)
-                        self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()),
-                                         (succeeded, int(succeeded)))
-                        notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
-                        self.assertEqual(notices.exists() and notices.read_bytes(),
-                                         succeeded and self.NOTICES.read_bytes())
-                        if succeeded:
-                            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(installer)}").code, 0)
-                else:
-                    run = self.run_rolekit("/S", tool_exit=code, program=installer)
-                self.assertIn(run.code, exits)
-                self.assertEqual((run.stdout, run.stderr), (b"", b""))
-                self.assertEqual(run.launches, [launch(dism_command(WEB_NEWER, MESSAGING))] if starts else [])
+                self.in_own_prefix(case)
 
-    def test_a_rebuilt_package_replaces_the_installed_one_and_leaves_no_restart_due(self):
-        msi, rebuilt = self.EXAMPLES / "rolekit.msi", self.work / "rolekit-rebuilt.msi"
+    def test_the_package_replaces_its_own_version_and_older_ones_and_refuses_a_newer_one(self):
+        msi = self.EXAMPLES / "rolekit.msi"
 
-        def table(name):
-            rows = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True, text=True)
+        def table(name, package=msi):
+            rows = subprocess.run(["msiinfo", "export", package, name], check=True, capture_output=True, text=True)
             return [line.split("\t") for line in rows.stdout.splitlines()[3:]]
 
         # Deferred actions only between InstallInitialize and InstallFinalize;
-        # the upgrade row includes its own version (768: both ends inclusive).
+        # the upgrade rows: this version and older ones replaced (768: both
+        # ends inclusive), newer ones only detected (2), and then refused.
         sequence = {row[0]: int(row[2]) for row in table("InstallExecuteSequence")}
-        self.assertEqual([sequence[action] for action in ("FindRelatedProducts", "EnableFeatures.Data",
-                          "RemoveExistingProducts", "InstallInitialize", "InstallFiles", "EnableFeatures",
-                          "InstallFinalize", "RequestRestart")], [25, 1001, 1401, 1500, 4000, 4001, 6600, 6601])
-        self.assertEqual([row[4] for row in table("Upgrade")], ["768"])
-        shutil.copyfile(msi, rebuilt)
-        subprocess.run(["msibuild", rebuilt, "-q", "UPDATE `Property` SET `Value`="
-                        "'{0F1E2D3C-4B5A-4969-8877-665544332211}' WHERE `Property`='ProductCode'"], check=True)
-        subprocess.run(["msibuild", rebuilt, "-s", "rolekit example", "rolekit contributors", "x64;1033",
-                        "{1A2B3C4D-5E6F-4A0B-9C8D-7E6F5A4B3C2D}"], check=True)
-        with self.own_prefix():
+        self.assertEqual([sequence[action] for action in ("FindRelatedProducts", "RefuseDowngrade",
+                          "EnableFeatures.Data", "RemoveExistingProducts", "InstallInitialize", "InstallFiles",
+                          "EnableFeatures", "InstallFinalize", "RequestRestart")],
+                         [25, 26, 1001, 1401, 1500, 4000, 4001, 6600, 6601])
+        self.assertEqual(sorted((row[6], row[4]) for row in table("Upgrade")),
+                         [("ROLEKIT_NEWER", "2"), ("ROLEKIT_REPLACED", "768")])
+        # Windows Installer compares the first three fields of a version only.
+        version = dict(table("Property"))["ProductVersion"]
+        major, minor, build, _ = version.split(".")
+        newer = f"{major}.{minor}.{int(build) + 1}.0"
+
+        def variant(name, version, product, package_code):
+            """The package as rebuilt with another product code and version."""
+            package = self.work / name
+            shutil.copyfile(msi, package)
+            subprocess.run(["msibuild", package, "-q", f"UPDATE `Property` SET `Value`='{product}' "
+                            "WHERE `Property`='ProductCode'", "-q", f"UPDATE `Property` SET `Value`='{version}' "
+                            "WHERE `Property`='ProductVersion'"], check=True)
+            subprocess.run(["msibuild", package, "-s", "rolekit example", "rolekit contributors", "x64;1033",
+                            package_code], check=True)
+            return package
+
+        rebuilt = variant("rolekit-rebuilt.msi", version, "{0F1E2D3C-4B5A-4969-8877-665544332211}",
+                          "{1A2B3C4D-5E6F-4A0B-9C8D-7E6F5A4B3C2D}")
+        newest = variant("rolekit-newer.msi", newer, "{5E4D3C2B-1A09-4F8E-9D7C-6B5A49382716}",
+                         "{6F5E4D3C-2B1A-4098-8F7E-6D5C4B3A2918}")
+
+        def case():
             first, _ = self.install(msi, 3010)
-            second, steps = self.install(rebuilt, 0)
-            self.assertEqual((first.code, second.code), (3010, 0))
+            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(msi)}").code, 0)
+            # The same package, so the same record: one left behind would ask for a restart.
+            again, steps = self.install(msi, 0)
+            self.assertEqual((first.code, again.code), (3010, 0))
             self.assertEqual(steps[-3:], ["start RequestRestart", "rolekit: no restart due", "ended RequestRestart"])
-            self.assertEqual(self.registered(), 1)
-            # Were the old product still there, its component would keep the file.
-            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(rebuilt)}").code, 0)
-            self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (False, 0))
+            for package, registered in [(rebuilt, [version]), (newest, [newer])]:
+                self.assertEqual(self.install(package, 0)[0].code, 0)
+                self.assertEqual(self.registered(), registered, "the package it replaced is gone")
+            older, steps = self.install(msi, 0)
+            self.assertEqual((older.code, older.launches), (1603, []))
+            self.assertIn("rolekit: a newer version is installed; this one refuses to replace it", steps)
+            self.assertEqual((self.registered(), (self.prefix / self.INSTALLED).exists()), ([newer], True))
+            # Were an old product still there, its component would keep the file.
+            self.assertEqual(self.msiexec(f"/qn /x {winebox.windows_path(newest)}").code, 0)
+            self.assertEqual(((self.prefix / self.INSTALLED).exists(), self.registered()), (False, []))
+
+        self.in_own_prefix(case)
+
+
+class Installers32Bit(InstallerRuns, unittest.TestCase):
+    """The 32-bit NSIS installer, which most installers in the field are: on
+    64-bit Windows it runs the 64-bit rolekit.exe it carries, which starts the
+    system's own dism.exe; on 32-bit Windows it refuses before anything else."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not winebox.WINE32.exists():
+            raise unittest.SkipTest("needs 32-bit Wine: wine32:i386 is not installed")
+        super().setUpClass()
+        # A 32-bit program reaching for system32 is sent here: a launch from
+        # this copy would show in the record's image.
+        shutil.copyfile(STANDIN, cls.prefix / "drive_c/windows/syswow64/dism.exe")
+
+    def test_on_64_bit_windows_the_installer_reports_the_tool_outcome(self):
+        for code in (0, 3010, 0x800F081F):
+            with self.subTest(code=hex(code)):
+                self.run_nsis(self.EXAMPLES / "rolekit-setup-x86.exe", code, {code}, True)
+        self.run_nsis(self.UNSTARTABLE / "rolekit-setup-unstartable-x86-unicode.exe", 0, {1603}, False)
+
+    def test_on_32_bit_windows_the_installer_refuses(self):
+        with winebox.prefix(self.EDITION, arch="win32") as (_, env):
+            run = subprocess.run(["wine", self.EXAMPLES / "rolekit-setup-x86.exe", "/S"], env=env,
+                                 capture_output=True, timeout=120)
+        self.assertEqual((run.returncode, run.stdout), (216, b""))  # ERROR_EXE_MACHINE_TYPE_MISMATCH
 
 
 if __name__ == "__main__":

@@ -50,6 +50,8 @@ EDITIONS = {
     "server-2008-r2": ("win2008r2", True),
 }
 TABLES = Path(__file__).resolve().parent / "windows-features"
+# Debian's 32-bit Wine loader (wine32:i386), without which no 32-bit program runs.
+WINE32 = Path("/usr/lib/wine/wine")
 # Where in a prefix the stand-in finds the edition's features, and keeps what is enabled.
 STANDIN_FILES = {"ROLEKIT_STANDIN_FEATURES": "standin/features.txt", "ROLEKIT_STANDIN_ENABLED": "standin/enabled.txt"}
 
@@ -105,14 +107,16 @@ def wine_packages():
     return subprocess.run(["dpkg-query", "-W", "wine*", "libwine*"], capture_output=True, text=True).stdout
 
 
-def template(edition):
-    """The template prefix for a Windows edition (a key of EDITIONS), made on first use."""
+def template(edition, arch="win64"):
+    """The template prefix for a Windows edition (a key of EDITIONS), 64-bit
+    or with arch "win32" 32-bit, made on first use."""
     version, server = EDITIONS[edition]
     packages = wine_packages()
     root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
     root.mkdir(parents=True, exist_ok=True)
-    path = root / edition
-    with open(root / f"{edition}.lock", "w") as lock:
+    name = edition if arch == "win64" else f"{edition}-{arch}"
+    path = root / name
+    with open(root / f"{name}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         # On a loaded machine one of Wine's own steps has been seen to fail
         # (a reg add answering 1): the prefix is then made again from scratch.
@@ -120,7 +124,7 @@ def template(edition):
             if (path / ".ready").exists() and (path / ".ready").read_text() == packages:
                 break
             shutil.rmtree(path, ignore_errors=True)
-            env = wine_env(path)
+            env = dict(wine_env(path), WINEARCH=arch)
             try:
                 _quiet(["wineboot", "-i"], env)
                 _quiet(["winecfg", "-v", version], env)
@@ -128,8 +132,8 @@ def template(edition):
                     _quiet(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ",
                             "/d", "ServerNT", "/f", "/reg:64"], env)
                 # A crash must show as an exit code, not as a debugger's dump on stdout.
-                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f", "/reg:64"],
-                       env)
+                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f",
+                        *["/reg:64"][:arch == "win64"]], env)
                 # Relay tracing, when a run asks for it, reports only these calls.
                 _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
                         "/d", ";".join(RELAYED), "/f"], env)
@@ -144,11 +148,11 @@ def template(edition):
 
 
 @contextlib.contextmanager
-def prefix(edition="windows-10-11", standin=None):
+def prefix(edition="windows-10-11", standin=None, arch="win64"):
     """A fresh copy of the edition's template; yields (prefix path, environment)."""
     work = Path(tempfile.mkdtemp(prefix="rolekit-wine-"))
     path = work / "prefix"
-    subprocess.run(["cp", "-a", str(template(edition)), str(path)], check=True)
+    subprocess.run(["cp", "-a", str(template(edition, arch)), str(path)], check=True)
     if standin:
         shutil.copyfile(standin, path / "drive_c/windows/system32/dism.exe")
     new_machine(path, edition)
