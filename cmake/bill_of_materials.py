@@ -64,16 +64,21 @@ def licence(path, package):
 def debian_packages(paths):
     """The Debian packages the files came from, in name order, each with its
     dpkg record and the files it contributed."""
+    # One search for all: dpkg reads its file lists anew for every call.
+    owners = {}
+    for line in query("-S", *sorted(paths)).splitlines():
+        names, path = line.split(": ", 1)
+        owners[os.path.normpath(path)] = names.split(",")[0].split(":")[0]
     found = {}
     for path in sorted(paths):
-        name = query("-S", path).split(":", 1)[0]
+        name = owners[path]
         if name not in found:
             version, arch, source = query("-W", "-f=${Version}\t${Architecture}\t${source:Package}",
                                           name).split("\t")
             record = Path(f"/usr/share/doc/{name}/copyright").read_text(encoding="utf-8")
             found[name] = {"name": name, "version": version, "arch": arch, "source": source, "record": record,
                            "files": []}
-        found[name]["files"].append({"name": os.path.basename(path), "licence": licence(path, name)})
+        found[name]["files"].append({"name": os.path.basename(path), "path": path, "licence": licence(path, name)})
     return [found[name] for name in sorted(found)]
 
 
@@ -179,11 +184,14 @@ def main():
 
     linked = linked_inputs(Path(options.map).read_text())
     others = set().union(*(linked_inputs(Path(m).read_text()) for m in options.other_map))
+    packages = debian_packages(linked | others)
     # CRLF, for Notepad before Windows 10 1809, wherever the notices go.
-    Path(options.notices).write_text(notices(debian_packages(linked | others)), encoding="utf-8", newline="\r\n")
+    Path(options.notices).write_text(notices(packages), encoding="utf-8", newline="\r\n")
     created = datetime.datetime.fromtimestamp(options.date, datetime.timezone.utc)
     modified = Path(options.modified).read_text().strip() == "yes"
-    document = spdx(options.version, options.executable, debian_packages(linked), created, options.commit, modified)
+    ours = [dict(package, files=[f for f in package["files"] if f["path"] in linked]) for package in packages]
+    document = spdx(options.version, options.executable, [p for p in ours if p["files"]], created, options.commit,
+                    modified)
     Path(options.spdx).write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
 
 

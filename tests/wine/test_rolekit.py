@@ -172,7 +172,8 @@ class Edition(WinePrefix):
             for products in runs:
                 with self.subTest(runs=runs, products=products):
                     run = self.run_rolekit(products)
-                    command = dism_command(*[self.WEB] * ("Kestrel" in products) + [self.QUEUE] * ("Orrery" in products))
+                    lists = [self.WEB] * ("Kestrel" in products) + [self.QUEUE] * ("Orrery" in products)
+                    command = dism_command(*lists)
                     self.assertEqual((run.stdout, run.stderr, len(run.launches)), (b"", b"", 1))
                     record = run.launches[0]
                     self.assertEqual(dict(record, **{"left-off": ""}), launch(command, self.unknown(command)))

@@ -107,36 +107,21 @@ def wine_packages():
     return subprocess.run(["dpkg-query", "-W", "wine*", "libwine*"], capture_output=True, text=True).stdout
 
 
-def template(edition, arch="win64"):
-    """The template prefix for a Windows edition (a key of EDITIONS), 64-bit
-    or with arch "win32" 32-bit, made on first use."""
-    version, server = EDITIONS[edition]
+def _made(path, arch, make):
+    """The prefix at path, made by make(env) on first use, under a lock, and
+    made again when the Wine packages change. On a loaded machine one of
+    Wine's own steps has been seen to fail (a reg add answering 1): the
+    prefix is then made again from scratch."""
     packages = wine_packages()
-    root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
-    root.mkdir(parents=True, exist_ok=True)
-    name = edition if arch == "win64" else f"{edition}-{arch}"
-    path = root / name
-    with open(root / f"{name}.lock", "w") as lock:
+    with open(f"{path}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        # On a loaded machine one of Wine's own steps has been seen to fail
-        # (a reg add answering 1): the prefix is then made again from scratch.
         for attempt in (1, 2, 3):
             if (path / ".ready").exists() and (path / ".ready").read_text() == packages:
                 break
             shutil.rmtree(path, ignore_errors=True)
             env = dict(wine_env(path), WINEARCH=arch)
             try:
-                _quiet(["wineboot", "-i"], env)
-                _quiet(["winecfg", "-v", version], env)
-                if server:
-                    _quiet(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ",
-                            "/d", "ServerNT", "/f", "/reg:64"], env)
-                # A crash must show as an exit code, not as a debugger's dump on stdout.
-                _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f",
-                        *["/reg:64"][:arch == "win64"]], env)
-                # Relay tracing, when a run asks for it, reports only these calls.
-                _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
-                        "/d", ";".join(RELAYED), "/f"], env)
+                make(env)
                 _quiet(["wineserver", "-w"], env)
                 (path / ".ready").write_text(packages)
             except subprocess.CalledProcessError:
@@ -145,6 +130,33 @@ def template(edition, arch="win64"):
                 if attempt == 3:
                     raise
     return path
+
+
+def template(edition, arch="win64"):
+    """The template prefix for a Windows edition (a key of EDITIONS), 64-bit
+    or with arch "win32" 32-bit, made on first use from a new prefix, which
+    wineboot takes the longest to make and is made once for all editions."""
+    version, server = EDITIONS[edition]
+    root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
+    root.mkdir(parents=True, exist_ok=True)
+
+    def new(env):
+        _quiet(["wineboot", "-i"], env)
+        # A crash must show as an exit code, not as a debugger's dump on stdout.
+        _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f",
+                *["/reg:64"][:arch == "win64"]], env)
+        # Relay tracing, when a run asks for it, reports only these calls.
+        _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
+                "/d", ";".join(RELAYED), "/f"], env)
+
+    def edition_of_new(env):
+        subprocess.run(["cp", "-a", str(_made(root / f"new-{arch}", arch, new)), env["WINEPREFIX"]], check=True)
+        _quiet(["winecfg", "-v", version], env)
+        if server:
+            _quiet(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ", "/d", "ServerNT",
+                    "/f", *["/reg:64"][:arch == "win64"]], env)
+
+    return _made(root / (edition if arch == "win64" else f"{edition}-{arch}"), arch, edition_of_new)
 
 
 @contextlib.contextmanager
