@@ -49,8 +49,7 @@ def main(output, version, commit, modified, epoch, *files):
     depends = [f" {name} (= {found})" for name, found in installed(PACKAGES, native) if found]
     lines = ["Format: 1.0", "Source: rolekit", f"Version: {version}", "Architecture: win64",
              f"Source-Commit: {commit}", f"Source-Modified: {modified}", "Checksums-Sha256:", *checksums,
-             "Build-Origin: Debian",
-             f"Build-Architecture: {native}",
+             "Build-Origin: Debian", f"Build-Architecture: {native}",
              "Installed-Build-Depends:", ",\n".join(depends), "Environment:", f' SOURCE_DATE_EPOCH="{epoch}"']
     Path(output).write_text("\n".join(lines) + "\n", encoding="utf-8")
 
