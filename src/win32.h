@@ -13,4 +13,3 @@
 #include <windows.h>
 
 #include <shellapi.h>
-#include <shlobj.h>
