@@ -30,13 +30,12 @@ PACKAGES = [
 def installed(names, native):
     """(name, version) of each package as installed for the machine's own
     architecture (or for all), in name order; "" for one that is missing."""
-    found = {}
-    for name in names:
-        lines = subprocess.run(["dpkg-query", "-W", "-f=${Architecture} ${Version} ${db:Status-Abbrev}\n", name],
-                               capture_output=True, text=True).stdout.splitlines()
-        versions = [line.split()[1] for line in lines
-                    if line.split()[0] in (native, "all") and line.split()[2:] == ["ii"]]
-        found[name] = versions[0] if versions else ""
+    lines = subprocess.run(["dpkg-query", "-W", "-f=${Package} ${Architecture} ${Version} ${db:Status-Abbrev}\n",
+                            *names], capture_output=True, text=True).stdout.splitlines()
+    found = dict.fromkeys(names, "")
+    for name, arch, version, *status in (line.split() for line in lines):
+        if arch in (native, "all") and status == ["ii"] and not found[name]:
+            found[name] = version
     return sorted(found.items())
 
 
