@@ -139,12 +139,14 @@ def template(edition, arch="win64"):
     version, server = EDITIONS[edition]
     root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
     root.mkdir(parents=True, exist_ok=True)
+    # A 32-bit prefix has one registry view; a 64-bit program's keys are in the 64-bit one.
+    view = ["/reg:64"] if arch == "win64" else []
 
     def new(env):
         _quiet(["wineboot", "-i"], env)
         # A crash must show as an exit code, not as a debugger's dump on stdout.
-        _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f",
-                *["/reg:64"][:arch == "win64"]], env)
+        _quiet(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f", *view],
+               env)
         # Relay tracing, when a run asks for it, reports only these calls.
         _quiet(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
                 "/d", ";".join(RELAYED), "/f"], env)
@@ -154,7 +156,7 @@ def template(edition, arch="win64"):
         _quiet(["winecfg", "-v", version], env)
         if server:
             _quiet(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ", "/d", "ServerNT",
-                    "/f", *["/reg:64"][:arch == "win64"]], env)
+                    "/f", *view], env)
 
     return _made(root / (edition if arch == "win64" else f"{edition}-{arch}"), arch, edition_of_new)
 
