@@ -105,7 +105,8 @@ TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
             "directory=C:\\windows\\system32\n"
             "show=0\n"
             "unknown=\n"
-            "left-off=\n");
+            "left-off=\n"
+            "\n");
 }
 
 TEST(RunDism, StartsNothingWithoutTheSystemFolder) {

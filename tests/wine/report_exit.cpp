@@ -3,7 +3,8 @@
 // ROLEKIT_TEST_COMMAND with this process's standard handles, waits for it, and
 // writes its full 32-bit exit code, then the ANSI code page it ran under, in
 // decimal on lines of their own, to the file named by the one argument. Its
-// own exit code is 0 unless it could not do that.
+// own exit code is 0 unless it could not do that; when CreateProcessW fails,
+// it writes "error" and the error code instead, and exits with 102.
 //
 // With ROLEKIT_TEST_STDOUT=closed the program's standard output is a pipe
 // whose reading end is already closed, so that every write to it fails.
@@ -40,15 +41,20 @@ int wmain(int argc, wchar_t* argv[]) {
   if (GetEnvironmentVariableW(L"ROLEKIT_TEST_WINEDEBUG", trace, 1024) > 0)
     SetEnvironmentVariableW(L"WINEDEBUG", trace);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return 102;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &process);
+  const DWORD error = GetLastError();
   DWORD code = 0;
-  if (!GetExitCodeProcess(process.hProcess, &code)) return 103;
+  if (started) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    if (!GetExitCodeProcess(process.hProcess, &code)) return 103;
+  }
   FILE* out = _wfopen(argv[1], L"w");
   if (out == nullptr) return 104;
-  std::fprintf(out, "%lu\n%u\n", static_cast<unsigned long>(code), GetACP());
-  return std::fclose(out) == 0 ? 0 : 105;
+  if (started)
+    std::fprintf(out, "%lu\n%u\n", static_cast<unsigned long>(code), GetACP());
+  else
+    std::fprintf(out, "error\n%lu\n", static_cast<unsigned long>(error));
+  if (std::fclose(out) != 0) return 105;
+  return started ? 0 : 102;
 }

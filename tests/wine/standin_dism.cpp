@@ -1,15 +1,20 @@
-// A recording stand-in for dism.exe. Each run appends what it was given to the
-// file named by ROLEKIT_STANDIN_LOG, in UTF-8, one record of six lines:
+// A recording stand-in for dism.exe. Each run appends a record of what it was
+// given to the file named by ROLEKIT_STANDIN_LOG, in UTF-8: a line per field,
+// "name=value", and an empty line after the last (standin.py reads them):
 //   image=<the file that was started>
 //   command=<its whole command line>
 //   directory=<its working directory>
 //   show=<the window state it was given (wShowWindow), or "default">
 //   unknown=<the feature names this edition lacks, blank-separated>
-//   left-off=<name:parent,parent ...: the features left off, with the parents they miss>
-// ROLEKIT_STANDIN_FEATURES, when set, names a file of the edition's features,
-// a line each: the name, a tab, and its parent features, blank-separated.
+//   left-off=<the features left off, blank-separated: name:parent,parent for
+//             those whose parents are missing, the name alone for one this
+//             edition cannot enable at all>
+//   error=<why the stand-in could not play DISM; only when it could not>
+// ROLEKIT_STANDIN_FEATURES names a file of the edition's features, a line
+// each: the name, a tab, its parent features, blank-separated, and, for a
+// feature the edition has but can never enable, a tab and "never".
 // ROLEKIT_STANDIN_ENABLED names the machine's state: the features enabled so
-// far, a line each, to which every run adds what it enabled.
+// far, a line each, to which every run that succeeds adds what it enabled.
 //
 // Like DISM without /All, the stand-in first refuses the whole command with
 // 0x800F080C when one /FeatureName: is unknown to the edition. Otherwise it
@@ -18,7 +23,8 @@
 // when it left one off, else with the code in ROLEKIT_STANDIN_EXIT (any C
 // integer form; 0 when unset). To play a misbehaving tool it first sleeps for
 // ROLEKIT_STANDIN_SLEEP_MS milliseconds, and crashes on an access violation
-// instead of exiting when ROLEKIT_STANDIN_CRASH is set.
+// instead of exiting when ROLEKIT_STANDIN_CRASH is set. A run told to fail
+// or to crash enables nothing.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +40,10 @@
 
 namespace {
 
+constexpr UINT kRefused = 0x800F080C;
+constexpr UINT kLeftOff = 50;
+constexpr UINT kCannotPlay = 0x7E57;
+
 std::string Utf8(const std::wstring& wide) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                        nullptr, nullptr);
@@ -43,22 +53,19 @@ std::string Utf8(const std::wstring& wide) {
   return narrow;
 }
 
-// The lines of a file, each cut at its first tab: {first part, the rest}; none
-// when there is no such file.
-std::map<std::string, std::string> ReadTable(const std::wstring& path) {
-  std::map<std::string, std::string> table;
-  std::ifstream in{std::filesystem::path(path)};
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t tab = line.find('\t');
-    table[line.substr(0, tab)] = tab == std::string::npos ? "" : line.substr(tab + 1);
-  }
-  return table;
-}
-
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[4096];
   const DWORD length = GetEnvironmentVariableW(name, value, 4096);
   return length > 0 && length < 4096 ? std::wstring(value, length) : std::wstring();
+}
+
+// Adds the lines of a file; false when it cannot be read.
+bool ReadLines(const std::wstring& path, std::vector<std::string>& lines) {
+  if (path.empty()) return false;
+  std::ifstream in{std::filesystem::path(path)};
+  if (!in.is_open()) return false;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return !in.bad();
 }
 
 }  // namespace
@@ -84,47 +91,68 @@ int main() {
   }
   LocalFree(arguments);
 
-  // Without a table every name is known and has no parents.
-  const std::map<std::string, std::string> features = ReadTable(Environment(L"ROLEKIT_STANDIN_FEATURES"));
+  // Without its tables the stand-in would take every name for known, which
+  // no DISM does: it says so in its record instead.
+  std::string error;
+  const std::wstring featuresFile = Environment(L"ROLEKIT_STANDIN_FEATURES");
   const std::wstring enabledFile = Environment(L"ROLEKIT_STANDIN_ENABLED");
-  std::set<std::string> enabled;
-  for (const auto& line : ReadTable(enabledFile)) enabled.insert(line.first);
+  std::vector<std::string> featureLines, enabledLines;
+  if (!ReadLines(featuresFile, featureLines) || featureLines.empty())
+    error = "cannot read the edition's features from \"" + Utf8(featuresFile) + "\" (ROLEKIT_STANDIN_FEATURES)";
+  else if (!ReadLines(enabledFile, enabledLines))
+    error = "cannot read the machine's state from \"" + Utf8(enabledFile) + "\" (ROLEKIT_STANDIN_ENABLED)";
+
+  // name -> {its parents, whether this edition can ever enable it}
+  std::map<std::string, std::pair<std::string, bool>> features;
+  for (const std::string& line : featureLines) {
+    std::istringstream fields(line);
+    std::string name, parents, never;
+    std::getline(fields, name, '\t');
+    std::getline(fields, parents, '\t');
+    std::getline(fields, never, '\t');
+    features[name] = {parents, never != "never"};
+  }
+  const std::set<std::string> enabled(enabledLines.begin(), enabledLines.end());
   const std::set<std::string> mentioned(named.begin(), named.end());
   std::string unknown, leftOff, enabledNow;
   for (const std::string& name : named) {
-    if (features.empty()) break;
     const auto feature = features.find(name);
     if (feature == features.end()) {
       unknown += (unknown.empty() ? "" : " ") + name;
       continue;
     }
     std::string missing, parent;
-    for (std::istringstream parents(feature->second); parents >> parent;) {
+    for (std::istringstream parents(feature->second.first); parents >> parent;) {
       if (!enabled.contains(parent) && !mentioned.contains(parent))
         missing += (missing.empty() ? "" : ",") + parent;
     }
-    if (missing.empty())
-      enabledNow += name + "\n";
-    else
+    if (!feature->second.second)
+      leftOff += (leftOff.empty() ? "" : " ") + name;
+    else if (!missing.empty())
       leftOff += (leftOff.empty() ? "" : " ") + name + ":" + missing;
+    else
+      enabledNow += name + "\n";
   }
 
   const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
-  if (!log.empty()) {
-    FILE* file = _wfopen(log.c_str(), L"ab");
-    if (file == nullptr) return 0x7E57;
-    std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\nunknown=%s\nleft-off=%s\n",
-                 Utf8(image).c_str(), Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str(),
-                 unknown.c_str(), leftOff.c_str());
-    std::fclose(file);
-  }
-  if (!unknown.empty()) ExitProcess(0x800F080C);
-  if (!enabledFile.empty()) std::ofstream(std::filesystem::path(enabledFile), std::ios::app) << enabledNow;
+  FILE* file = log.empty() ? nullptr : _wfopen(log.c_str(), L"ab");
+  if (file == nullptr) return static_cast<int>(kCannotPlay);
+  std::fprintf(file, "image=%s\ncommand=%s\ndirectory=%s\nshow=%s\nunknown=%s\nleft-off=%s\n", Utf8(image).c_str(),
+               Utf8(GetCommandLineW()).c_str(), Utf8(directory).c_str(), show.c_str(), unknown.c_str(),
+               leftOff.c_str());
+  if (!error.empty()) std::fprintf(file, "error=%s\n", error.c_str());
+  std::fputs("\n", file);
+  std::fclose(file);
+  if (!error.empty()) ExitProcess(kCannotPlay);
+  if (!unknown.empty()) ExitProcess(kRefused);
+
   Sleep(static_cast<DWORD>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_SLEEP_MS").c_str(), nullptr, 0)));
   if (!Environment(L"ROLEKIT_STANDIN_CRASH").empty()) {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
   }
-  const std::wstring code = Environment(L"ROLEKIT_STANDIN_EXIT");
-  ExitProcess(leftOff.empty() ? static_cast<UINT>(std::wcstoul(code.c_str(), nullptr, 0)) : 50);
+  const UINT told = static_cast<UINT>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_EXIT").c_str(), nullptr, 0));
+  // DISM's restart-due code is a success: the features are enabled, pending the restart.
+  if (told == 0 || told == 3010) std::ofstream(std::filesystem::path(enabledFile), std::ios::app) << enabledNow;
+  ExitProcess(leftOff.empty() ? told : kLeftOff);
 }

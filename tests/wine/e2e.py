@@ -1,0 +1,185 @@
+"""What the end-to-end tests share: the feature lists rolekit must hand DISM,
+the command it must start, and a test case class that runs programs in a
+Wine prefix standing for one Windows edition.
+
+Each class runs in a fresh prefix with the recording stand-in as system32's
+dism.exe: like DISM, it refuses a whole command in which one feature name is
+unknown to that edition, and leaves off (exit code 50) a feature whose parent
+is neither enabled nor named. Every test starts on a new installation of the
+edition; its runs then see what the earlier ones enabled. Programs under test
+are started from report_exit.exe, a Windows-side parent that reads all 32
+bits of the exit code.
+"""
+
+import contextlib
+import os
+import re
+import shutil
+import sys
+import tempfile
+from pathlib import Path
+
+import launch
+import prefixes
+import standin
+
+ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
+STANDIN = Path(os.environ["ROLEKIT_STANDIN"])
+REPORT_EXIT = Path(os.environ["ROLEKIT_REPORT_EXIT"])
+SOURCE = Path(__file__).resolve().parents[2]
+README = SOURCE / "README.md"
+
+SYSTEM32 = r"C:\windows\system32"
+DISM = SYSTEM32 + r"\dism.exe"
+CMD = SYSTEM32 + r"\cmd.exe"
+
+WEB_NEWER = [
+    "IIS-ASPNET45", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
+    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
+    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
+    "IIS-ManagementConsole", "IIS-NetFxExtensibility45", "IIS-Performance", "IIS-RequestFiltering",
+    "IIS-Security", "IIS-StaticContent", "IIS-WebServer", "IIS-WebServerManagementTools",
+    "IIS-WebServerRole", "NetFx4Extended-ASPNET45", "WAS-ConfigurationAPI", "WAS-ProcessModel",
+    "WAS-WindowsActivationService",
+]
+WEB_OLDER = [
+    "IIS-ASPNET", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
+    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
+    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
+    "IIS-ManagementConsole", "IIS-NetFxExtensibility", "IIS-Performance", "IIS-RequestFiltering",
+    "IIS-RequestMonitor", "IIS-Security", "IIS-StaticContent", "IIS-WebServer",
+    "IIS-WebServerManagementTools", "IIS-WebServerRole", "WAS-ConfigurationAPI",
+    "WAS-NetFxEnvironment", "WAS-ProcessModel", "WAS-WindowsActivationService",
+]
+# List B on a client or a server below 10.0, and on a server at 10.0 or later.
+MESSAGING = [
+    "IIS-ASP", "IIS-ApplicationInit", "IIS-CGI", "IIS-HttpTracing", "IIS-ServerSideIncludes",
+    "IIS-WebSockets", "MSMQ-Container", "MSMQ-Server", "WCF-HTTP-Activation45", "WCF-MSMQ-Activation45",
+    "WCF-Pipe-Activation45", "WCF-Services45", "WCF-TCP-Activation45", "WCF-TCP-PortSharing45",
+]
+MESSAGING_SERVER = sorted(set(MESSAGING) - {"MSMQ-Container"} | {"MSMQ", "MSMQ-Services"})
+REFUSED = 0x800F080C  # DISM: a feature name is unknown to this edition
+LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enabled nor named
+
+# The platform calls of a run, as Wine traced them (relay.platform_calls).
+CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
+VERSION, EDITION = "VerifyVersionInfoW(0x23,0x1801b)", "VerifyVersionInfoW(0x80,0x200000)"
+LAUNCH = ["SHGetFolderPathW(0x0,0x25,0x0,0x0)",
+          rf"ShellExecuteExW(mask=0x440,hwnd=0x0,verb=runas,file={DISM},dir={SYSTEM32},show=0x0)"]
+WAIT = ["WaitForSingleObject(h1,0xffffffff)", "GetExitCodeProcess(h1)", "CloseHandle(h1)"]
+# The C++ runtime closes a handle of its own as the program exits: always the
+# last call, and never the process handle, which is h1 where there is one.
+EXIT = ["CloseHandle(h1)"]
+EXIT_AFTER_WAIT = ["CloseHandle(h2)"]
+
+USAGE = b"Usage: Products\r\nrolekit.exe Product1,Product2\r\n"
+NOTHING = b"No features required\r\n"
+
+
+def lists(edition):
+    """The lists rolekit must give the edition for a product of list A and
+    for Orrery: the older list A below 6.2, the server's list B on a server
+    at 10.0 or later."""
+    edition = standin.editions()[edition]
+    return (WEB_NEWER if edition.version >= (6, 2) else WEB_OLDER,
+            MESSAGING_SERVER if edition.server and edition.version >= (10, 0) else MESSAGING)
+
+
+def dism_command(*lists):
+    """The command line dism.exe must see for the union of the lists, in ordinal order."""
+    switches = "".join(" /FeatureName:" + name for name in sorted(set().union(*lists)))
+    return f'"{DISM}" /Online /Enable-Feature{switches} /Quiet /NoRestart'
+
+
+def feature_names(command):
+    return re.findall(r"/FeatureName:(\S+)", command)
+
+
+def said(run):
+    """Wine's lines of a run, for a failure's message."""
+    return launch.said(run.wine)
+
+
+def record(command, unknown=(), left_off=""):
+    """The stand-in's record of dism.exe started with command, refusing the unknown names."""
+    return {"image": DISM, "command": command, "directory": SYSTEM32, "show": "0", "unknown": " ".join(unknown),
+            "left-off": left_off}
+
+
+class WinePrefix:
+    """Runs programs in a prefix of its own standing for EDITION; prepare()
+    puts into each prefix what the class needs there."""
+
+    EDITION = "windows-10-11"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp(prefix="rolekit-e2e-"))
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        cls.runs = 0
+        cls.features = set(standin.edition_features(cls.EDITION))
+        cls.open_prefix()
+
+    @classmethod
+    def open_prefix(cls):
+        # Closed by the class's cleanups even when setUpClass fails.
+        stack = contextlib.ExitStack()
+        cls.addClassCleanup(stack.close)
+        cls.prefix, cls.env = stack.enter_context(prefixes.prefix(cls.EDITION, STANDIN))
+        cls.close_prefix = stack.close
+        cls.prepare(cls.prefix)
+
+    @classmethod
+    def prepare(cls, path):
+        pass
+
+    def setUp(self):
+        standin.new_machine(self.prefix, self.EDITION)
+
+    def fresh(self):
+        """A fresh prefix in place of the class's, on the same machine state."""
+        enabled = self.prefix / "drive_c" / standin.FILES["ROLEKIT_STANDIN_ENABLED"]
+        state = enabled.read_bytes()
+        type(self).close_prefix()
+        type(self).open_prefix()
+        enabled = self.prefix / "drive_c" / standin.FILES["ROLEKIT_STANDIN_ENABLED"]
+        enabled.write_bytes(state)
+
+    def say(self, line):
+        print(f"{self.id()}: {line}", file=sys.stderr)
+
+    def attempt(self, arguments=None, tool_exit=0, program=None, cwd=None, starts_dism=False, **extra):
+        """One run of program (rolekit.exe unless said; one inside the prefix
+        by its Windows path) with the arguments, from report_exit.exe: its
+        outcome. With starts_dism, a run that started no dism.exe counts as
+        one in which Wine could not start something."""
+        type(self).runs += 1
+        return launch.run_program(self.env, REPORT_EXIT, program or ROLEKIT, arguments, tool_exit,
+                                  self.work / f"run-{self.runs}", cwd or self.work, starts_dism=starts_dism, **extra)
+
+    def run_rolekit(self, *arguments, again=True, **options):
+        """A run, as attempt() makes it, once it ran: should Wine fail to start
+        something in it, it runs once more in a fresh prefix, unless again is
+        false (for a case whose own failure to start a program is under test)."""
+        if not again:
+            return launch.ran(self.attempt(*arguments, **options))
+        return launch.retried(lambda: self.attempt(*arguments, **options), self.fresh, self.say)
+
+    def unknown(self, command):
+        return [name for name in feature_names(command) if name not in self.features]
+
+    def assertLaunched(self, run, command):
+        self.assertEqual((run.stdout, run.stderr), (b"", b""), said(run))
+        self.assertEqual(run.launches, [record(command, self.unknown(command))], said(run))
+
+    def assertNothingToDo(self, run):
+        self.assertEqual((run.stdout, run.stderr, run.code, run.launches), (NOTHING, b"", 2, []), said(run))
+
+    def assertOutcome(self, run, command):
+        """One silent launch of command, which succeeds unless the edition lacks
+        one of its names; with None, nothing to do."""
+        if command is None:
+            self.assertNothingToDo(run)
+        else:
+            self.assertLaunched(run, command)
+            self.assertEqual(run.code, REFUSED if self.unknown(command) else 0, said(run))

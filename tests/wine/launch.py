@@ -1,0 +1,198 @@
+"""The one way the harness starts a process under Wine, and what came of it.
+
+Every start ends in one of three outcomes: the program ran, with its exit
+code; Wine could not start it (or something it starts), with Wine's reason;
+or it ran out of time. Wine's own lines (its err channel, the loader's
+messages, a trace) are kept apart from the program's output.
+
+On a loaded machine Wine has been seen to fail a CreateProcessW at any depth:
+report_exit.exe's start of the program, Wine's cmd starting rolekit.exe
+(which it reports as a command it cannot recognise, errorlevel 9009),
+rolekit.exe's start of dism.exe, an installer's start of rolekit.exe. Such a
+start is tried once more, and said so, in a fresh prefix; twice in a row, it
+ends the case as an error that names the reason.
+"""
+
+import re
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+
+import relay
+import standin
+
+# Wine's lines: a debug channel's (tid:class:channel:..., with +pid pid:tid:...),
+# one of the loader's own ("wine: ..."), and the second line of its note on a
+# crash, that it could start no debugger.
+WINE_LINE = re.compile(rb"^(?:[0-9a-f]{4,8}:){1,2}|^wine: |^Read the Wine Developers Guide on how to set up winedbg")
+WINE_CANNOT_START = re.compile(rb"^wine: .*(could not|cannot|failed)", re.I)
+# Wine's cmd says this for every CreateProcessW that fails, of a file that is there too.
+CMD_CANNOT_START = re.compile(rb"Can't recognize '(.*)' as an internal or external command")
+# What report_exit.exe exits with when it could not run the program, or when
+# its own set-up failed (a fault of the harness, not of Wine or of rolekit).
+REPORT_EXIT_COULD_NOT_START = 102
+REPORT_EXIT_OWN_FAULTS = {100: "no result file named", 101: "no ROLEKIT_TEST_COMMAND", 103: "no exit code read",
+                          104: "result file not opened", 105: "result file not written", 106: "no pipe made"}
+
+
+@dataclass(frozen=True)
+class Ran:
+    code: int
+    stdout: bytes
+    stderr: bytes  # the program's own, with Wine's lines taken out
+    wine: tuple = ()  # Wine's own lines
+    launches: list = field(default_factory=list)  # the stand-in's records of the dism.exe runs
+    code_page: int = None  # the ANSI code page the program ran under
+    calls: list = None  # with a trace: the platform calls the program made (relay.platform_calls)
+
+
+@dataclass(frozen=True)
+class CouldNotStart:
+    program: str
+    reason: str
+    wine: tuple = ()
+
+
+@dataclass(frozen=True)
+class TimedOut:
+    program: str
+    seconds: float
+    wine: tuple = ()
+
+
+class WineFailed(Exception):
+    """Wine could not start a program (again, where that was tried), or a program ran out of time."""
+
+
+class Unstarted(Exception):
+    """A run that Wine could not start something in, inside a case of several
+    runs, which the whole case answers for."""
+
+    def __init__(self, outcome):
+        super().__init__(f"Wine could not start {outcome.program}: {outcome.reason}")
+        self.outcome = outcome
+
+
+def windows_path(path):
+    """The Windows name of a path: a Unix one's through Wine's Z: drive, one in Windows form as it is."""
+    if re.match(r"[A-Za-z]:\\", str(path)):
+        return str(path)
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def said(wine):
+    return "; Wine said: " + " | ".join(line.decode("utf-8", "replace") for line in wine) if wine else ""
+
+
+def split(stderr):
+    """(the program's own standard error, Wine's lines)."""
+    lines = stderr.splitlines(keepends=True)
+    return (b"".join(line for line in lines if not WINE_LINE.match(line)),
+            tuple(line.rstrip(b"\r\n") for line in lines if WINE_LINE.match(line)))
+
+
+def launch(argv, env, cwd=None, timeout=600):
+    """Runs argv, a command that starts a Windows program under Wine: its
+    outcome. The output goes to files, not pipes: the wineserver and the
+    services a first start leaves running inherit them, and would hold a
+    pipe open for as long as the prefix lives."""
+    program = Path(str(argv[1] if argv[0] == "wine" else argv[0])).name
+    with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+        try:
+            done = subprocess.run([str(part) for part in argv], env=env, cwd=cwd, stdout=stdout, stderr=stderr,
+                                  timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return TimedOut(program, timeout, split(read(stderr))[1])
+        output, (own, wine) = read(stdout), split(read(stderr))
+    refused = [line for line in wine if WINE_CANNOT_START.match(line)]
+    if done.returncode != 0 and refused:
+        return CouldNotStart(program, refused[0].decode("utf-8", "replace"), wine)
+    return Ran(done.returncode, output, own, wine)
+
+
+def read(file):
+    file.seek(0)
+    return file.read()
+
+
+def step(argv, env, cwd=None):
+    """One step of making a prefix: it must run and succeed."""
+    outcome = launch(argv, env, cwd)
+    if not isinstance(outcome, Ran) or outcome.code != 0:
+        raise subprocess.CalledProcessError(getattr(outcome, "code", -1), [str(part) for part in argv],
+                                            stderr=f"{outcome}{said(outcome.wine)}")
+
+
+def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, trace=False, starts_dism=False,
+                **extra):
+    """Runs program with the command-line tail arguments (verbatim; None for
+    none) from report_exit.exe, with the stand-in set to exit with tool_exit;
+    extra adds to the environment (the stand-in's and report_exit's switches,
+    a locale). Its records and the exit code go to files named from scratch.
+    With starts_dism, a run that started no dism.exe is one that Wine could
+    not start something in. With trace, Wine traces the program, and the
+    outcome has the calls it made."""
+    if trace:
+        extra["ROLEKIT_TEST_WINEDEBUG"] = relay.TRACE
+    log, result = Path(f"{scratch}.dism.log"), Path(f"{scratch}.exit")
+    command = f'"{windows_path(program)}"' + ("" if arguments is None else " " + arguments)
+    env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log),
+               ROLEKIT_STANDIN_EXIT=str(tool_exit), **extra)
+    outcome = launch(["wine", Path(report_exit).resolve(), windows_path(result)], env, cwd)
+    if not isinstance(outcome, Ran):
+        return outcome
+    launches = standin.read_records(log)
+    written = result.read_text().split() if result.exists() else []
+    name = re.split(r"[\\/]", str(program))[-1]
+    if outcome.code in REPORT_EXIT_OWN_FAULTS:
+        raise RuntimeError(f"report_exit.exe could not run {name}: {REPORT_EXIT_OWN_FAULTS[outcome.code]}")
+    if outcome.code == REPORT_EXIT_COULD_NOT_START:
+        return CouldNotStart(name, f"CreateProcessW failed with error {written[1]}", outcome.wine)
+    if outcome.code != 0 or len(written) != 2:
+        # report_exit.exe has no such code of its own: Wine ended it.
+        if launches:
+            raise RuntimeError(f"report_exit.exe ended with {outcome.code} after dism.exe ran{said(outcome.wine)}")
+        return CouldNotStart("report_exit.exe", f"Wine ended it with {outcome.code} before it wrote a result",
+                             outcome.wine)
+    code, code_page = map(int, written)
+    wine, calls = outcome.wine, None
+    if trace:
+        calls = relay.platform_calls([line for line in wine if relay.is_trace(line)], relay.image_size(program))
+        wine = tuple(line for line in wine if not relay.is_trace(line))
+    cmd = CMD_CANNOT_START.search(outcome.stdout + outcome.stderr)
+    if cmd and not launches:
+        return CouldNotStart(cmd[1].decode("utf-8", "replace"), f"Wine's cmd could not start it ({code})", wine)
+    if starts_dism and not launches:
+        return CouldNotStart("dism.exe", f"{name} exited with {code} (0x{code:08X}) and started no dism.exe", wine)
+    return Ran(code, outcome.stdout, outcome.stderr, wine, launches, code_page, calls)
+
+
+def ran(outcome):
+    """The outcome of a program that ran; any other raises WineFailed, naming Wine's reason."""
+    if isinstance(outcome, CouldNotStart):
+        raise WineFailed(f"Wine could not start {outcome.program}: {outcome.reason}{said(outcome.wine)}")
+    if isinstance(outcome, TimedOut):
+        raise WineFailed(f"{outcome.program} ran for more than {outcome.seconds} s{said(outcome.wine)}")
+    return outcome
+
+
+def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr)):
+    """attempt()'s outcome, once it ran. When Wine could not start something
+    (attempt() returned CouldNotStart, or raised Unstarted), say() says so,
+    fresh() makes a fresh prefix and attempt() runs once more; a second such
+    failure raises WineFailed."""
+
+    def outcome_of():
+        try:
+            return attempt()
+        except Unstarted as unstarted:
+            return unstarted.outcome
+
+    outcome = outcome_of()
+    if isinstance(outcome, CouldNotStart):
+        say(f"Wine could not start {outcome.program} ({outcome.reason}): once more, in a fresh prefix")
+        fresh()
+        outcome = outcome_of()
+    return ran(outcome)

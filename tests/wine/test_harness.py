@@ -1,0 +1,108 @@
+"""The harness's own rules, checked without running Wine: which failures are
+Wine's and run once more, that the edition tables agree with each other, and
+that a prefix whose making failed is never there to be used."""
+
+import io
+import os
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+from unittest import mock
+
+import launch
+import prefixes
+import standin
+
+RAN = launch.Ran(0, b"", b"")
+UNSTARTED = launch.CouldNotStart("dism.exe", "rolekit.exe exited with 2 (0x00000002) and started no dism.exe")
+
+
+class Policy(unittest.TestCase):
+
+    def test_only_a_start_that_wine_failed_runs_once_more_and_a_second_is_an_error(self):
+        cases = [  # what the attempts give, how many attempts are made, the outcome (None: WineFailed)
+            ([UNSTARTED, UNSTARTED], 2, None),
+            ([UNSTARTED, RAN], 2, RAN),
+            ([launch.Unstarted(UNSTARTED), RAN], 2, RAN),
+            ([launch.Ran(0x800F081F, b"", b"")], 1, launch.Ran(0x800F081F, b"", b"")),  # the product's failure
+            ([launch.TimedOut("rolekit.exe", 600)], 1, None),
+        ]
+        for given, attempts, outcome in cases:
+            with self.subTest(given=given):
+                said, fresh = [], mock.Mock()
+                attempt = mock.Mock(side_effect=given)
+                if outcome is None:
+                    self.assertRaises(launch.WineFailed, launch.retried, attempt, fresh, said.append)
+                else:
+                    self.assertEqual(launch.retried(attempt, fresh, said.append), outcome)
+                self.assertEqual((attempt.call_count, fresh.call_count, len(said)),
+                                 (attempts, attempts - 1, attempts - 1))
+
+    def test_a_start_that_failed_at_any_depth_is_one_that_wine_could_not_start(self):
+        cmd = b"Can't recognize '\"C:\\rk\\rolekit.exe\" Kestrel' as an internal or external command, or batch script."
+        cases = [  # report_exit's exit code, what it wrote, the output, whether dism.exe ran and should have,
+            # which program did not start (None: all ran)
+            (102, "error\n1455\n", b"", False, False, "rolekit.exe"),
+            (1, "", b"", False, False, "report_exit.exe"),
+            (0, "9009\n1252\n", cmd, False, False, '"C:\\rk\\rolekit.exe" Kestrel'),
+            (0, "1603\n1252\n", b"", False, True, "dism.exe"),
+            (0, "2\n1252\n", b"", False, False, None),  # a launch that fails is the product's own outcome
+            (0, "50\n1252\n", b"", True, True, None),
+        ]
+        with tempfile.TemporaryDirectory() as work:
+            for number, (parent, written, output, ran, starts_dism, unstarted) in enumerate(cases):
+                scratch = Path(work) / str(number)
+                Path(f"{scratch}.exit").write_text(written)
+                if ran:
+                    Path(f"{scratch}.dism.log").write_text("image=x\ncommand=x\nleft-off=IIS-ASP:IIS-Security\n\n")
+                with self.subTest(written=written, output=output), \
+                        mock.patch.object(launch, "launch", return_value=launch.Ran(parent, b"", output)):
+                    outcome = launch.run_program({}, "report_exit.exe", Path(work) / "rolekit.exe", "Kestrel", 0,
+                                                 scratch, work, starts_dism=starts_dism)
+                    self.assertEqual(getattr(outcome, "program", None), unstarted, outcome)
+
+
+class Tables(unittest.TestCase):
+
+    def test_the_edition_tables_agree(self):
+        features = {row["name"]: row for row in standin.rows("features.tsv")}
+        parents = {row["name"]: row for row in standin.rows("parents.tsv")}
+        named = set()
+        for row in parents.values():
+            for server in (False, True):
+                with self.subTest(name=row["name"], server=server):
+                    found = standin.parents(row, server)  # a parent cell holds feature names, or "-"
+                    if found is None:  # or says which kind of edition has no such feature
+                        kind = [edition.features for edition in standin.editions().values() if edition.server == server]
+                        has = features.get(row["name"], {})
+                        self.assertEqual({has.get(column, "0") for column in kind}, {"0"})
+                    else:
+                        self.assertLessEqual(set(found), set(parents), "every parent has a row of its own")
+                        named |= set(found)
+        # Every feature has its parents given; only the roots they hang from are not handed to DISM.
+        self.assertLessEqual(set(features), set(parents))
+        self.assertLessEqual(set(parents) - set(features), named)
+        for name, edition in standin.editions().items():
+            with self.subTest(edition=name):
+                self.assertIn(edition.features, next(iter(features.values())))
+                self.assertLessEqual(set(edition.never_enabled), set(standin.edition_features(name)))
+
+
+class Prefixes(unittest.TestCase):
+
+    def test_a_prefix_whose_making_failed_is_not_there(self):
+        def step(argv, env, cwd=None):
+            if argv[0] == "winecfg":
+                raise subprocess.CalledProcessError(1, argv, stderr="winecfg failed")
+
+        with tempfile.TemporaryDirectory() as root, mock.patch.dict(os.environ, ROLEKIT_WINE_TEMPLATES=root), \
+                mock.patch.object(prefixes, "step", step), mock.patch("sys.stderr", io.StringIO()) as said:
+            self.assertRaises(subprocess.CalledProcessError, prefixes.template, "windows-7")
+            self.assertEqual(sorted(path.name for path in Path(root).iterdir()),
+                             ["new-win64", "new-win64.lock", "windows-7.lock"])
+        self.assertEqual(said.getvalue().count("making the Wine prefix windows-7 failed (winecfg failed)"), 2)
+
+
+if __name__ == "__main__":
+    unittest.main()

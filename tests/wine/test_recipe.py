@@ -1,0 +1,95 @@
+"""The batch recipe, enable-features.cmd, beside rolekit.exe under Wine's
+cmd.exe: every product reaches rolekit byte for byte, and its lines and exit
+code tell the outcomes apart."""
+
+import re
+import shutil
+import unittest
+
+import e2e
+import launch
+import standin
+from e2e import NOTHING, ROLEKIT, STANDIN
+
+WEB, MESSAGING = e2e.lists("windows-10-11")
+
+
+class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
+    """examples/cmd/enable-features.cmd beside rolekit.exe, under Wine's cmd.exe."""
+
+    SCRIPT = e2e.SOURCE / "examples/cmd/enable-features.cmd"
+
+    def test_the_recipe_passes_every_product_on_and_reports_the_exact_code(self):
+        # cmd must take the script's path as it is: spaces, !, & and ^ included.
+        folder = self.work / "recipe a b!&^c"
+        folder.mkdir()
+        shutil.copyfile(ROLEKIT, folder / "rolekit.exe")
+        shutil.copyfile(self.SCRIPT, folder / "enable-features.cmd")
+        web, both, messaging = (e2e.dism_command(*lists) for lists in ([WEB], [WEB, MESSAGING], [MESSAGING]))
+
+        def log(*lines):
+            return "".join(f"rolekit: {line}\r\n" for line in lines).encode()
+
+        enabled, restart = ": enabled the Windows features for ", "; Windows must restart to finish"
+        dism_log = r"; DISM's log is C:\windows\Logs\DISM\dism.log"
+        hint = ("a parent feature was missing: give Orrery together with one of Kestrel, Tamarind, Lanternfly "
+                "(for example Kestrel,Orrery), or after one of them")
+        usage = (b"Usage: enable-features.cmd [Product1,Product2 ...]\r\n"
+                 b"Runs rolekit.exe from this folder with the products (default Kestrel,Orrery),\r\n"
+                 b"prints the outcome and exits with rolekit's exit code.\r\n")
+        long = "Kestrel," * 249 + "Tamarind"  # 2,000 characters, which batch splits into 250 arguments
+        cases = [  # products, the tool's answer (None: no dism.exe), what it starts, exit code, output
+            (None, 0, both, 0, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery")),
+            ("Kestrel,Orrery", 3010, both, 3010, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery" + restart)),
+            ("Kestrel", 0x800F081F, web, 0x800F081F,
+             log('given "Kestrel": failed with exit code -2146498529 (0x800F081F)' + dism_log)),
+            ("Kestrel;Orrery Lanternfly", 87, both, 87,
+             log('given "Kestrel,Orrery,Lanternfly": failed with exit code 87 (0x00000057)' + dism_log)),
+            ('"Kestrel, Orrery"', 0, web, 0,
+             log('ignored " Orrery", which names no product', 'given "Kestrel, Orrery"' + enabled + "Kestrel")),
+            ("Kestrel,Orery", 0, web, 0,
+             log('ignored "Orery", which names no product', 'given "Kestrel,Orery"' + enabled + "Kestrel")),
+            # Orrery on a new machine, without a product of list A: DISM leaves features off.
+            ('",,Kes-trel,,oRRERY,"', 3010, messaging, 50,
+             log('ignored "Kes-trel", which names no product',
+                 'given ",,Kes-trel,,oRRERY,": failed with exit code 50 (0x00000032)' + dism_log, hint)),
+            ("Kestrel,Orr!ery", 0, web, 0,
+             log('ignored "Orr!ery", which names no product', 'given "Kestrel,Orr!ery"' + enabled + "Kestrel")),
+            ('"Orr^ery,Kestrel&Orrery"', 0, None, 2,
+             log('ignored "Orr^ery", which names no product', 'ignored "Kestrel&Orrery", which names no product') +
+             NOTHING + log('given "Orr^ery,Kestrel&Orrery": no product named, nothing enabled (exit code 2)')),
+            (long, 3010, web, 3010, log(f'given "{long}"' + enabled + long + restart)),
+            ('""', 0, None, 2, NOTHING + log('given "": no product named, nothing enabled (exit code 2)')),
+            ("Nightjar", 0, None, 2, log('ignored "Nightjar", which names no product') + NOTHING +
+             log('given "Nightjar": no product named, nothing enabled (exit code 2)')),
+            ("Orrery", None, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)' + dism_log)),
+            ("/?", 0, None, 1, usage),
+        ]
+        dism = self.prefix / "drive_c/windows/system32/dism.exe"
+        for products, answer, command, code, output in cases:
+            with self.subTest(products=products[:40] if products else None, answer=answer):
+                standin.new_machine(self.prefix, self.EDITION)
+                if answer is None:
+                    dism.unlink()
+                script = launch.windows_path(folder / "enable-features.cmd")
+                arguments = f'/c ""{script}"{" " + products if products is not None else ""}"'
+                try:
+                    run = self.run_rolekit(arguments, answer or 0, e2e.CMD, again=answer is not None,
+                                           starts_dism=command is not None)
+                finally:
+                    shutil.copyfile(STANDIN, dism)
+                self.assertEqual((run.stdout, run.stderr, run.code), (output, b"", code), e2e.said(run))
+                self.assertEqual([dict(record, **{"left-off": ""}) for record in run.launches],
+                                 [] if command is None else [e2e.record(command)])
+
+    def test_the_recipe_names_the_products_the_catalogue_knows(self):
+        catalogue = (e2e.SOURCE / "src/requirements/catalogue.cpp").read_text()
+        recipe = self.SCRIPT.read_text()
+        for kind, products in [("web", re.search(r"kWebProducts = \{(.*)\};", catalogue)[1]),
+                               ("messaging", re.search(r"kMessagingProduct = (.*);", catalogue)[1])]:
+            names = " ".join(re.findall(r'L"(\w+)"', products))
+            self.assertIn(f'set "{kind}={names}"', recipe)
+
+
+if __name__ == "__main__":
+    unittest.main()
