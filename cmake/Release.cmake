@@ -1,10 +1,11 @@
 # The release, made by cpack --preset windows in build/windows/release/:
 # rolekit-<version>-win64.zip with the executable, the README, the LICENSE,
-# the third-party notices, the SPDX bill of materials and the batch recipe, at
-# the path the README gives; beside it its SHA-256 sum, the bill of materials
-# again, the buildinfo and the example installers built around the release's
-# own rolekit.exe. Signing is asked for in the environment of one cpack run
-# (ReleasePreBuild.cmake), so it never outlives that release.
+# the third-party notices, the SPDX bill of materials and the batch recipe,
+# all at its root: the recipe runs the rolekit.exe beside it. Beside the zip:
+# its SHA-256 sum, the bill of materials again, the buildinfo and the example
+# installers built around the release's own rolekit.exe. Signing is asked for
+# in the environment of one cpack run (ReleasePreBuild.cmake), so it never
+# outlives that release.
 #
 # Every text file of the zip has CRLF line endings: cmd needs them in the
 # recipe, and Notepad before Windows 10 1809 in the rest (the notices are
@@ -18,10 +19,8 @@ add_custom_command(OUTPUT ${crlf}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crlf.py ${PROJECT_BINARY_DIR}/crlf ${text}
   DEPENDS ${text} ${CMAKE_CURRENT_LIST_DIR}/crlf.py VERBATIM)
 add_custom_target(release_text ALL DEPENDS ${crlf})
-list(POP_BACK crlf recipe)
 install(TARGETS rolekit RUNTIME DESTINATION .)
 install(FILES ${crlf} ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
-install(FILES ${recipe} DESTINATION examples/cmd)
 
 find_program(OSSLSIGNCODE osslsigncode)
 # CPack hands its scripts only its own variables: everything else they need,

@@ -2,7 +2,9 @@
 rem Enables the Windows features that the named products need by running
 rem rolekit.exe from this script's folder, prints for the log each piece that
 rem rolekit will ignore and one closing line that tells the outcomes apart,
-rem and exits with rolekit's exit code unchanged.
+rem and exits with rolekit's exit code unchanged. When rolekit.exe is not
+rem beside it, or cmd cannot start it, it says so and exits with 9009, cmd's
+rem own code for a command it could not run: rolekit never ran then.
 rem
 rem   enable-features.cmd [Product1,Product2 ...]
 rem
@@ -79,8 +81,10 @@ if not defined known set "known=%piece%"
 goto split
 
 :launch
+if not exist "%~dp0rolekit.exe" goto missing
 "%~dp0rolekit.exe" "%products%"
 set "code=%ERRORLEVEL%"
+if "%code%"=="9009" goto unstarted
 if not defined known goto nothing
 if "%code%"=="0" goto enabled
 if "%code%"=="3010" goto restart
@@ -90,6 +94,15 @@ if not "%code%"=="50" exit /b %code%
 if defined webgiven exit /b %code%
 echo rolekit: a parent feature was missing: give %messaging% together with one of %web: =, % (for example %default%), or after one of them
 exit /b %code%
+
+:missing
+echo rolekit: given "%products%": nothing enabled: there is no "%~dp0rolekit.exe"; keep rolekit.exe beside this script
+exit /b 9009
+
+rem cmd sets 9009 when it could not start the program: rolekit did not run.
+:unstarted
+echo rolekit: given "%products%": nothing enabled: cmd could not start "%~dp0rolekit.exe" (exit code 9009)
+exit /b 9009
 
 :nothing
 echo rolekit: given "%products%": no product named, nothing enabled (exit code %code%)

@@ -302,29 +302,25 @@ class Release(unittest.TestCase):
                     self.fail(diff.stdout[:6000] or diff.stderr)
 
     def test_archive_holds_the_program_readme_license_and_recipe_with_its_checksum(self):
-        recipe = "examples/cmd/enable-features.cmd"
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
-                self.assertEqual(sorted(zip.namelist()),
-                                 ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", recipe, SPDX, "rolekit.exe"])
+                # The recipe runs the rolekit.exe beside it.
+                self.assertEqual(sorted(zip.namelist()), ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
+                                                          "enable-features.cmd", SPDX, "rolekit.exe"])
                 self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes().replace(b"\n", b"\r\n"))
-                for text in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", recipe):
+                for text in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd"):
                     self.assertNotIn(b"\n", zip.read(text).replace(b"\r\n", b""), f"{text}: cmd and Notepad need CRLF")
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
-            # Every file the README names under examples/ or tools/ travels in
-            # the zip, unless its line or its section says it is in the source tree.
-            named = set()
-            for section in re.split(r"^## ", zip.read("README.md").decode(), flags=re.M):
-                lines = section.splitlines()
-                for line in lines if lines and "source tree" not in lines[0] else []:
-                    if "source tree" not in line:
-                        named |= {path.replace("\\", "/") for path in
-                                  re.findall(r"(?<![\w/])((?:examples|tools)[/\\][\w./\\-]*\w)", line)}
-            self.assertIn(recipe, named)
-            self.assertLessEqual(named, set(zip.namelist()))
+            # A page names a file the zip holds by its path in the zip, unless
+            # it gives a full Windows path, a build's output or the current folder.
+            page = zip.read("README.md").decode()
+            for name in zip.namelist():
+                for folder in re.findall(rf"((?:[\w.%~:-]+[\\/])+){re.escape(name.split('/')[-1])}\b", page):
+                    if not re.match(r"[A-Za-z]:|build[\\/]|\.[\\/]", folder):
+                        self.assertEqual(folder.replace("\\", "/") + name.split("/")[-1], name)
 
     def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
         def linked(link_map):
@@ -454,7 +450,7 @@ class Release(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
-        files = ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "examples/cmd/enable-features.cmd"]
+        files = ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"rolekit-{VERSION}-win64.buildinfo (its checksums"]

@@ -17,13 +17,20 @@ import re
 import shutil
 import sys
 import tempfile
+import zipfile
 from pathlib import Path
 
 import launch
 import prefixes
 import standin
 
-ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
+# What ships: the release that cpack made, its zip unpacked into each prefix
+# where Explorer's "Extract All" puts it, in a folder named after the zip.
+RELEASE = Path(os.environ["ROLEKIT_RELEASE"])
+RELEASE_VERSION = os.environ["ROLEKIT_VERSION"]
+ZIP = RELEASE / f"rolekit-{RELEASE_VERSION}-win64.zip"
+UNPACKED = "C:\\" + ZIP.stem
+ROLEKIT = UNPACKED + r"\rolekit.exe"
 STANDIN = Path(os.environ["ROLEKIT_STANDIN"])
 REPORT_EXIT = Path(os.environ["ROLEKIT_REPORT_EXIT"])
 SOURCE = Path(__file__).resolve().parents[2]
@@ -95,6 +102,12 @@ def feature_names(command):
     return re.findall(r"/FeatureName:(\S+)", command)
 
 
+def unpack(folder):
+    """The release zip unpacked into folder, as a user unpacks it."""
+    with zipfile.ZipFile(ZIP) as archive:
+        archive.extractall(folder)
+
+
 def said(run):
     """Wine's lines of a run, for a failure's message."""
     return launch.said(run.wine)
@@ -131,7 +144,7 @@ class WinePrefix:
 
     @classmethod
     def prepare(cls, path):
-        pass
+        unpack(launch.unix_path(UNPACKED, {"WINEPREFIX": path}))
 
     def setUp(self):
         standin.new_machine(self.prefix, self.EDITION)

@@ -82,6 +82,13 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+def unix_path(path, env):
+    """The Unix file of a path: one in Windows form, on drive C: of the
+    environment's prefix; a Unix one as it is."""
+    found = re.match(r"[Cc]:\\(.*)", str(path))
+    return Path(env["WINEPREFIX"], "drive_c", *found[1].split("\\")) if found else Path(path)
+
+
 def said(wine):
     return "; Wine said: " + " | ".join(line.decode("utf-8", "replace") for line in wine) if wine else ""
 
@@ -159,7 +166,8 @@ def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, t
     code, code_page = map(int, written)
     wine, calls = outcome.wine, None
     if trace:
-        calls = relay.platform_calls([line for line in wine if relay.is_trace(line)], relay.image_size(program))
+        calls = relay.platform_calls([line for line in wine if relay.is_trace(line)],
+                                     relay.image_size(unix_path(program, env)))
         wine = tuple(line for line in wine if not relay.is_trace(line))
     cmd = CMD_CANNOT_START.search(outcome.stdout + outcome.stderr)
     if cmd and not launches:

@@ -59,7 +59,7 @@ class CommandLine(e2e.WinePrefix, unittest.TestCase):
         # current folder (a downloads folder, say) must not be run instead.
         downloads = self.work / "Downloads"
         downloads.mkdir(exist_ok=True)
-        shutil.copyfile(ROLEKIT, downloads / "rolekit.exe")
+        shutil.copyfile(e2e.launch.unix_path(ROLEKIT, self.env), downloads / "rolekit.exe")
         shutil.copyfile(STANDIN, downloads / "dism.exe")
         dism = self.prefix / "drive_c/windows/system32/dism.exe"
         dism.unlink()
@@ -85,7 +85,7 @@ class Limits(e2e.WinePrefix, unittest.TestCase):
     def test_the_longest_command_line(self):
         # Windows takes 32,767 units with the terminating NUL; the program's
         # quoted path and a blank stand before the argument.
-        head = f'"{e2e.launch.windows_path(ROLEKIT)}" '
+        head = f'"{ROLEKIT}" '
         room = 32766 - len(head)
         for unit, command in [("Kestrel,Orrery,", BOTH), ("kestrel,", e2e.dism_command(WEB)), (",", None)]:
             argument = (unit * (room // len(unit) + 1))[:room]

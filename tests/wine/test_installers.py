@@ -9,6 +9,7 @@ import shutil
 import struct
 import subprocess
 import unittest
+import zipfile
 import zlib
 from pathlib import Path
 
@@ -28,14 +29,17 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
     The 32-bit NSIS installer's cases need 32-bit Wine, and are skipped
     without it."""
 
-    EXAMPLES = Path(os.environ["ROLEKIT_EXAMPLES"])
+    # The installers as the release ships them; beside them, test builds of
+    # variants that no release has (ROLEKIT_TEST_INSTALLERS).
+    NSIS, NSIS32, MSI = (e2e.RELEASE / f"rolekit-{e2e.RELEASE_VERSION}{end}"
+                         for end in ("-setup.exe", "-setup-x86.exe", ".msi"))
     UNSTARTABLE = Path(os.environ["ROLEKIT_TEST_INSTALLERS"])
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
-    NOTICES = EXAMPLES.parent / "THIRD-PARTY-NOTICES.txt"
     WINE32 = "needs 32-bit Wine, which wine32:i386 brings"
 
     @classmethod
     def prepare(cls, path):
+        super().prepare(path)
         # A 32-bit installer reaching for system32 would be sent here: a
         # launch from this copy shows in the record's image.
         shutil.copyfile(STANDIN, path / "drive_c/windows/syswow64/dism.exe")
@@ -59,12 +63,17 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
         return sorted(re.search(r"DisplayVersion\s+REG_SZ\s+(\S+)", key)[1] for key in keys.split("\n\n")
                       if re.search(r"DisplayName\s+REG_SZ\s+rolekit example$", key, re.M))
 
+    def notices(self):
+        """The notices the release ships in its zip, which every installer carries too."""
+        with zipfile.ZipFile(e2e.ZIP) as archive:
+            return archive.read("THIRD-PARTY-NOTICES.txt")
+
     def test_the_nsis_installer_shows_the_notices_as_its_licence(self):
-        setup = (self.EXAMPLES / "rolekit-setup.exe").read_bytes()
+        setup = self.NSIS.read_bytes()
         first = setup.index(b"\xef\xbe\xad\xdeNullsoftInst")  # the data's first header, after the stub
         size = struct.unpack_from("<I", setup, first + 24)[0] & 0x7FFFFFFF  # the high bit says compressed
         header = zlib.decompressobj(-15).decompress(setup[first + 28:first + 28 + size])
-        self.assertIn(self.NOTICES.read_bytes().decode().encode("utf-16-le"), header)
+        self.assertIn(self.notices().decode().encode("utf-16-le"), header)
 
     def in_own_prefix(self, case):
         """case() in a prefix of its own, so that no case's leftovers decide
@@ -98,9 +107,9 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
         return run, [" ".join(step).strip() for step in steps]
 
     def test_installers_report_the_tool_outcome(self):
-        nsis, nsis32, msi = (self.EXAMPLES / name for name in ("rolekit-setup.exe", "rolekit-setup-x86.exe",
-                                                                "rolekit.msi"))
-        # The package with its custom action handed a rolekit.exe that is not there.
+        nsis, nsis32, msi = self.NSIS, self.NSIS32, self.MSI
+        # A variant of the package, its custom action handed a rolekit.exe
+        # that is not there: no release has one that cannot start rolekit.
         unstartable = self.work / "rolekit-unstartable.msi"
         shutil.copyfile(msi, unstartable)
         subprocess.run(["msibuild", unstartable, "-q", "UPDATE `CustomAction` SET `Target`="
@@ -109,6 +118,7 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
         failed = {1603, 1627}
         cases = [  # installer, the tool's answer, the installer's exit codes, whether rolekit.exe starts
             *((setup, code, {code}, True) for setup in (nsis, nsis32) for code in (0, 3010, 0x800F081F)),
+            # Variants built for the test, pointed at a rolekit.exe that is not there.
             *((self.UNSTARTABLE / f"rolekit-setup-unstartable-{target}.exe", 0, {1603}, False)
               for target in ("amd64-unicode", "x86-unicode")),
             (msi, 0, {0}, True), (msi, 3010, {3010}, True), (msi, 0x800F081F, failed, True),
@@ -133,7 +143,7 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
                 self.assertEqual(((self.prefix / self.INSTALLED).exists(), len(self.registered())),
                                  (succeeded, int(succeeded)))
                 notices = self.prefix / self.INSTALLED.with_name("THIRD-PARTY-NOTICES.txt")
-                self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.NOTICES.read_bytes())
+                self.assertEqual(notices.exists() and notices.read_bytes(), succeeded and self.notices())
                 if succeeded:
                     self.assertEqual(self.msiexec(f"/qn /x {launch.windows_path(installer)}").code, 0)
                 return run
@@ -153,13 +163,13 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
     def test_on_32_bit_windows_the_32_bit_installer_refuses(self):
         def attempt():
             with prefixes.prefix(self.EDITION, arch="win32") as (_, env):
-                return launch.launch(["wine", self.EXAMPLES / "rolekit-setup-x86.exe", "/S"], env, timeout=120)
+                return launch.launch(["wine", self.NSIS32, "/S"], env, timeout=120)
 
         run = launch.retried(attempt, lambda: None, self.say)
         self.assertEqual((run.code, run.stdout), (216, b""))  # ERROR_EXE_MACHINE_TYPE_MISMATCH
 
     def test_the_package_replaces_its_own_version_and_older_ones_and_refuses_a_newer_one(self):
-        msi = self.EXAMPLES / "rolekit.msi"
+        msi = self.MSI
 
         def table(name, package=msi):
             rows = subprocess.run(["msiinfo", "export", package, name], check=True, capture_output=True, text=True)
@@ -181,7 +191,8 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
         newer = f"{major}.{minor}.{int(build) + 1}.0"
 
         def variant(name, version, product, package_code):
-            """The package as rebuilt with another product code and version."""
+            """The package as rebuilt with another product code and version: a
+            later build and a later release, which this release cannot ship."""
             package = self.work / name
             shutil.copyfile(msi, package)
             subprocess.run(["msibuild", package, "-q", f"UPDATE `Property` SET `Value`='{product}' "

@@ -1,36 +1,43 @@
-"""The batch recipe, enable-features.cmd, beside rolekit.exe under Wine's
-cmd.exe: every product reaches rolekit byte for byte, and its lines and exit
-code tell the outcomes apart."""
+"""The batch recipe, enable-features.cmd, as the release zip has it beside
+rolekit.exe, under Wine's cmd.exe: every product reaches rolekit byte for
+byte, and its lines and exit code tell the outcomes apart."""
 
 import re
 import shutil
 import unittest
+from pathlib import Path
 
 import e2e
 import launch
 import standin
-from e2e import NOTHING, ROLEKIT, STANDIN
+from e2e import NOTHING
 
 WEB, MESSAGING = e2e.lists("windows-10-11")
+ENABLED = ": enabled the Windows features for "
+
+
+def log(*lines):
+    return "".join(f"rolekit: {line}\r\n" for line in lines).encode()
+
+
+def recipe(folder, products):
+    """cmd's arguments for the recipe in the folder, with the products (None: none)."""
+    return f'/c ""{folder}\\enable-features.cmd"{" " + products if products is not None else ""}"'
 
 
 class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
-    """examples/cmd/enable-features.cmd beside rolekit.exe, under Wine's cmd.exe."""
+    # Unpacked where cmd must take the script's path as it is: spaces, !, & and ^ included.
+    FOLDER = r"C:\recipe a b!&^c"
 
-    SCRIPT = e2e.SOURCE / "examples/cmd/enable-features.cmd"
+    @classmethod
+    def prepare(cls, path):
+        super().prepare(path)
+        e2e.unpack(launch.unix_path(cls.FOLDER, {"WINEPREFIX": path}))
 
     def test_the_recipe_passes_every_product_on_and_reports_the_exact_code(self):
-        # cmd must take the script's path as it is: spaces, !, & and ^ included.
-        folder = self.work / "recipe a b!&^c"
-        folder.mkdir()
-        shutil.copyfile(ROLEKIT, folder / "rolekit.exe")
-        shutil.copyfile(self.SCRIPT, folder / "enable-features.cmd")
         web, both, messaging = (e2e.dism_command(*lists) for lists in ([WEB], [WEB, MESSAGING], [MESSAGING]))
-
-        def log(*lines):
-            return "".join(f"rolekit: {line}\r\n" for line in lines).encode()
-
-        enabled, restart = ": enabled the Windows features for ", "; Windows must restart to finish"
+        dism, rolekit = (launch.unix_path(path, self.env) for path in (e2e.DISM, self.FOLDER + r"\rolekit.exe"))
+        enabled, restart = ENABLED, "; Windows must restart to finish"
         dism_log = r"; DISM's log is C:\windows\Logs\DISM\dism.log"
         hint = ("a parent feature was missing: give Orrery together with one of Kestrel, Tamarind, Lanternfly "
                 "(for example Kestrel,Orrery), or after one of them")
@@ -38,8 +45,9 @@ class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
                  b"Runs rolekit.exe from this folder with the products (default Kestrel,Orrery),\r\n"
                  b"prints the outcome and exits with rolekit's exit code.\r\n")
         long = "Kestrel," * 249 + "Tamarind"  # 2,000 characters, which batch splits into 250 arguments
-        cases = [  # products, the tool's answer (None: no dism.exe), what it starts, exit code, output
+        cases = [  # products, the tool's answer or the file that is gone, what it starts, exit code, output
             (None, 0, both, 0, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery")),
+            ("Kestrel", 0, web, 0, log('given "Kestrel"' + enabled + "Kestrel")),
             ("Kestrel,Orrery", 3010, both, 3010, log('given "Kestrel,Orrery"' + enabled + "Kestrel,Orrery" + restart)),
             ("Kestrel", 0x800F081F, web, 0x800F081F,
              log('given "Kestrel": failed with exit code -2146498529 (0x800F081F)' + dism_log)),
@@ -62,33 +70,47 @@ class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
             ('""', 0, None, 2, NOTHING + log('given "": no product named, nothing enabled (exit code 2)')),
             ("Nightjar", 0, None, 2, log('ignored "Nightjar", which names no product') + NOTHING +
              log('given "Nightjar": no product named, nothing enabled (exit code 2)')),
-            ("Orrery", None, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)' + dism_log)),
+            ("Orrery", dism, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002)' + dism_log)),
+            # Nothing ran, so there is no DISM log to look at.
+            ("Kestrel", rolekit, None, 9009, log(f'given "Kestrel": nothing enabled: there is no "{self.FOLDER}'
+                                                 r'\rolekit.exe"; keep rolekit.exe beside this script')),
             ("/?", 0, None, 1, usage),
         ]
-        dism = self.prefix / "drive_c/windows/system32/dism.exe"
         for products, answer, command, code, output in cases:
             with self.subTest(products=products[:40] if products else None, answer=answer):
                 standin.new_machine(self.prefix, self.EDITION)
-                if answer is None:
-                    dism.unlink()
-                script = launch.windows_path(folder / "enable-features.cmd")
-                arguments = f'/c ""{script}"{" " + products if products is not None else ""}"'
+                gone = answer if isinstance(answer, Path) else None
+                if gone:
+                    gone.rename(gone.with_suffix(".gone"))
                 try:
-                    run = self.run_rolekit(arguments, answer or 0, e2e.CMD, again=answer is not None,
-                                           starts_dism=command is not None)
+                    run = self.run_rolekit(recipe(self.FOLDER, products), 0 if gone else answer, e2e.CMD,
+                                           again=gone is None, starts_dism=command is not None)
                 finally:
-                    shutil.copyfile(STANDIN, dism)
+                    if gone:
+                        gone.with_suffix(".gone").rename(gone)
                 self.assertEqual((run.stdout, run.stderr, run.code), (output, b"", code), e2e.said(run))
                 self.assertEqual([dict(record, **{"left-off": ""}) for record in run.launches],
                                  [] if command is None else [e2e.record(command)])
 
+    def test_the_recipe_runs_from_any_one_folder_it_is_copied_to_with_rolekit(self):
+        # A deployment tool (a Configuration Manager cache, a task sequence's
+        # package) copies the two files into a folder of its own: the one case
+        # that puts shipped files together itself.
+        folder = self.work / "ccmcache" / "2"
+        folder.mkdir(parents=True)
+        for name in ("rolekit.exe", "enable-features.cmd"):
+            shutil.copyfile(launch.unix_path(rf"{e2e.UNPACKED}\{name}", self.env), folder / name)
+        run = self.run_rolekit(recipe(launch.windows_path(folder), "Kestrel"), program=e2e.CMD, starts_dism=True)
+        self.assertEqual((run.stdout, run.stderr, run.code), (log('given "Kestrel"' + ENABLED + "Kestrel"), b"", 0))
+        self.assertEqual(run.launches, [e2e.record(e2e.dism_command(WEB))])
+
     def test_the_recipe_names_the_products_the_catalogue_knows(self):
         catalogue = (e2e.SOURCE / "src/requirements/catalogue.cpp").read_text()
-        recipe = self.SCRIPT.read_text()
+        script = (e2e.SOURCE / "examples/cmd/enable-features.cmd").read_text()
         for kind, products in [("web", re.search(r"kWebProducts = \{(.*)\};", catalogue)[1]),
                                ("messaging", re.search(r"kMessagingProduct = (.*);", catalogue)[1])]:
             names = " ".join(re.findall(r'L"(\w+)"', products))
-            self.assertIn(f'set "{kind}={names}"', recipe)
+            self.assertIn(f'set "{kind}={names}"', script)
 
 
 if __name__ == "__main__":
