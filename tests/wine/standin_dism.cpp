@@ -134,6 +134,9 @@ int main() {
       enabledNow += name + "\n";
   }
 
+  // A command DISM refuses leaves nothing off: it is not carried out at all.
+  if (!unknown.empty()) leftOff.clear();
+
   const std::wstring log = Environment(L"ROLEKIT_STANDIN_LOG");
   FILE* file = log.empty() ? nullptr : _wfopen(log.c_str(), L"ab");
   if (file == nullptr) return static_cast<int>(kCannotPlay);
