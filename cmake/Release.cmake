@@ -1,26 +1,32 @@
 # The release, made by cpack --preset windows in build/windows/release/:
-# rolekit-<version>-win64.zip with the executable, the README, the LICENSE,
-# the third-party notices, the SPDX bill of materials and the batch recipe,
-# all at its root: the recipe runs the rolekit.exe beside it. Beside the zip:
-# its SHA-256 sum, the bill of materials again, the buildinfo and the example
-# installers built around the release's own rolekit.exe. Signing is asked for
-# in the environment of one cpack run (ReleasePreBuild.cmake), so it never
-# outlives that release.
+# rolekit-<version>-win64.zip with the executable, the batch recipe, the
+# README, the changelog, the LICENSE, the third-party notices and the SPDX
+# bill of materials, all at its root (the recipe runs the rolekit.exe beside
+# it), and the documentation pages in docs/, where the README's links find
+# them. Beside the zip: its SHA-256 sum, the bill of materials again, the
+# buildinfo and the example installers built around the release's own
+# rolekit.exe. Signing is asked for in the environment of one cpack run
+# (ReleasePreBuild.cmake), so it never outlives that release.
 #
 # Every text file of the zip has CRLF line endings: cmd needs them in the
 # recipe, and Notepad before Windows 10 1809 in the rest (the notices are
 # written so).
-set(text ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+file(GLOB pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+set(text ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE
          ${PROJECT_SOURCE_DIR}/examples/cmd/enable-features.cmd)
-set(crlf ${PROJECT_BINARY_DIR}/crlf/README.md ${PROJECT_BINARY_DIR}/crlf/LICENSE
-         ${PROJECT_BINARY_DIR}/crlf/enable-features.cmd)
-add_custom_command(OUTPUT ${crlf}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/crlf
+set(crlf ${text})
+list(TRANSFORM crlf REPLACE ".*/" "${PROJECT_BINARY_DIR}/crlf/")
+set(crlf_pages ${pages})
+list(TRANSFORM crlf_pages REPLACE ".*/" "${PROJECT_BINARY_DIR}/crlf/docs/")
+add_custom_command(OUTPUT ${crlf} ${crlf_pages}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/crlf/docs
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crlf.py ${PROJECT_BINARY_DIR}/crlf ${text}
-  DEPENDS ${text} ${CMAKE_CURRENT_LIST_DIR}/crlf.py VERBATIM)
-add_custom_target(release_text ALL DEPENDS ${crlf})
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/crlf.py ${PROJECT_BINARY_DIR}/crlf/docs ${pages}
+  DEPENDS ${text} ${pages} ${CMAKE_CURRENT_LIST_DIR}/crlf.py VERBATIM)
+add_custom_target(release_text ALL DEPENDS ${crlf} ${crlf_pages})
 install(TARGETS rolekit RUNTIME DESTINATION .)
 install(FILES ${crlf} ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
+install(FILES ${crlf_pages} DESTINATION docs)
 
 find_program(OSSLSIGNCODE osslsigncode)
 # CPack hands its scripts only its own variables: everything else they need,

@@ -307,26 +307,43 @@ class Release(unittest.TestCase):
                                           capture_output=True, text=True)
                     self.fail(diff.stdout[:6000] or diff.stderr)
 
-    def test_archive_holds_the_program_readme_license_and_recipe_with_its_checksum(self):
+    def test_archive_holds_the_program_recipe_and_pages_with_its_checksum(self):
+        pages = sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md"))
+        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd", *pages]
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
-                # The recipe runs the rolekit.exe beside it.
-                self.assertEqual(sorted(zip.namelist()), ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
-                                                          "enable-features.cmd", SPDX, "rolekit.exe"])
+                # The recipe runs the rolekit.exe beside it; the README's links find the pages.
+                self.assertEqual(sorted(zip.namelist()), sorted(text + [SPDX, "rolekit.exe"]))
                 self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes().replace(b"\n", b"\r\n"))
-                for text in ("LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd"):
-                    self.assertNotIn(b"\n", zip.read(text).replace(b"\r\n", b""), f"{text}: cmd and Notepad need CRLF")
+                for name in text:
+                    self.assertNotIn(b"\n", zip.read(name).replace(b"\r\n", b""), f"{name}: cmd and Notepad need CRLF")
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
-            # A page names a file the zip holds by its path in the zip, unless
-            # it gives a full Windows path, a build's output or the current folder.
-            page = zip.read("README.md").decode()
-            for name in zip.namelist():
-                for folder in re.findall(rf"((?:[\w.%~:-]+[\\/])+){re.escape(name.split('/')[-1])}\b", page):
-                    if not re.match(r"[A-Za-z]:|build[\\/]|\.[\\/]", folder):
-                        self.assertEqual(folder.replace("\\", "/") + name.split("/")[-1], name)
+            shipped = {name: zip.read(name).decode() for name in ["README.md", "CHANGELOG.md", *pages]}
+            names = zip.namelist()
+        linked = set()
+        for page, content in shipped.items():
+            with self.subTest(page=page):
+                # Every relative link leads to a file, and a heading, that the
+                # zip has at the same path as the source tree.
+                for target, anchor in re.findall(r"\]\((?![a-z]+:)([^)#]*)#?([^)]*)\)", content):
+                    path = os.path.normpath(os.path.join(os.path.dirname(page), target or os.path.basename(page)))
+                    if page == "README.md":
+                        linked.add(path)
+                    self.assertIn(path, names, f"{page} links to {target}")
+                    self.assertTrue((SOURCE / path).is_file(), f"{page} links to {target}")
+                    if anchor:
+                        headings = re.findall(r"^#+ (.*)$", shipped.get(path, ""), re.M)
+                        self.assertIn(anchor, [re.sub(r"[^\w -]", "", h.lower()).replace(" ", "-") for h in headings])
+                # A page names a program the zip holds by its path in the zip, unless
+                # it gives a full Windows path, a build's output or the current folder.
+                for name in (name for name in names if name.endswith((".exe", ".cmd"))):
+                    for folder in re.findall(rf"((?:[\w.%~:-]+[\\/])+){re.escape(os.path.basename(name))}\b", content):
+                        if not re.match(r"[A-Za-z]:|build[\\/]|\.[\\/]", folder):
+                            self.assertEqual(folder.replace("\\", "/") + os.path.basename(name), name)
+        self.assertLessEqual(set(pages) | {"CHANGELOG.md", "LICENSE"}, linked, "the README leads to every page")
 
     def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
         def linked(link_map):
@@ -460,7 +477,8 @@ class Release(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
-        files = ["LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd"]
+        files = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
+                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"rolekit-{VERSION}-win64.buildinfo (its checksums"]

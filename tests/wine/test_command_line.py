@@ -3,6 +3,7 @@ is in test_editions): the bytes a user or a calling script sees, the exit
 code in full, exactly what dism.exe is started with; then the limits: the
 longest command line, ANSI code pages, a misbehaving tool."""
 
+import re
 import shutil
 import time
 import unittest
@@ -71,6 +72,14 @@ class CommandLine(e2e.WinePrefix, unittest.TestCase):
         for run in runs:
             self.assertEqual((run.stdout, run.stderr, run.launches, run.code), (b"", b"", [], 2))
             self.assertEqual(run.calls, CONVERT + [VERSION] + LAUNCH + EXIT, "no wait after a failed launch")
+
+    def test_the_documented_check_looks_at_every_feature_rolekit_enables(self):
+        snippet = (e2e.SOURCE / "docs/deployment.md").read_text()
+        found = {name: re.findall(r"'([\w-]+)'", re.search(rf"^    \${name} = (.*?)\n    \$(?!{name})", snippet,
+                                                          re.S | re.M)[1]) for name in ("web", "messaging", "queue")}
+        client, server = found["queue"][:1], found["queue"][1:]
+        self.assertEqual([found["web"], sorted(found["messaging"] + client), sorted(found["messaging"] + server)],
+                         [WEB, MESSAGING, e2e.lists("server-2016-and-later")[1]])
 
     def test_a_closed_standard_output_changes_no_exit_code(self):
         for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", e2e.LEFT_OFF, 1)]:

@@ -1,16 +1,26 @@
 """What each Windows edition is asked for and how its DISM answers, on a new
 installation and after an earlier run; the documentation's table of where it
-works must say the same. A class per edition of windows-features/editions.tsv;
+works, and the README's table of supported Windows, must say the same. A
+class per edition of windows-features/editions.tsv;
 ROLEKIT_EDITION, when set, picks one."""
 
 import os
+import re
 import unittest
 
 import e2e
 import standin
 from e2e import CONVERT, EDITION, EXIT, EXIT_AFTER_WAIT, LAUNCH, VERSION, WAIT
 
-DOCUMENTED = e2e.README
+PAGE = e2e.SOURCE / "docs/where-it-works.md"
+# Names the documentation gives as one, where a cell holds all of them.
+GROUPS = {"list B's six IIS features": [name for name in e2e.MESSAGING if name.startswith("IIS-")],
+          "the six `WCF-*45`": [name for name in e2e.MESSAGING if name.startswith("WCF-")]}
+# The page's columns, each the runs on a new machine; the README answers for
+# those of one run (its column: the page's), by its outcome.
+RUNS = (["Kestrel"], ["Orrery"], ["Kestrel", "Orrery"], ["Kestrel,Orrery"])
+README_COLUMNS = {0: 0, 1: 1, 3: 2}
+ANSWERS = {"enabled": "yes", "50": "yes, with 50", "refused": "no"}
 
 # The questions rolekit must ask the platform, and what it then does: an
 # edition, the arguments, the OS questions (None: nothing converted), whether
@@ -24,15 +34,37 @@ TRACED = [
 ]
 
 
-def cell(record):
-    """The table's cell for a run that the stand-in recorded."""
+def listed(names, never=()):
+    """Feature names as a cell lists them."""
+    names, items = list(names), []
+    for label, group in GROUPS.items():
+        if set(group) <= set(names):
+            names = [name for name in names if name not in group]
+            items.append(label)
+    return ", ".join([*(f"`{name}`" + " (cannot be enabled here)" * (name in never) for name in names), *items])
+
+
+def cell(record, before=()):
+    """The page's cell for a run that the stand-in recorded, where the cell
+    before it in the row named the unknown names before."""
     names, unknown = e2e.feature_names(record["command"]), record["unknown"].split()
     queue = [name for name in ("MSMQ-Container", "MSMQ", "MSMQ-Services") if name in names]
-    left_off = [f"`{name}` " + ("(needs " + " ".join(f"`{p}`" for p in parents) + ")" if parents else
-                                "(cannot be enabled on this edition)") for name, parents in standin.left_off(record)]
-    outcome = (f"refused ({' '.join(f'`{name}`' for name in unknown)} unknown)" if unknown else
-               "50, left off: " + ", ".join(left_off) if left_off else "enabled")
+    left_off = standin.left_off(record)
+    if unknown:
+        same = unknown == list(before)
+        outcome = f"refused, {'the same names' if same else listed(unknown)} unknown"
+    elif left_off:
+        never = [name for name, parents in left_off if not parents]
+        outcome = f"50, {listed([name for name, _ in left_off], never)} left off"
+    else:
+        outcome = "enabled"
     return f"{len(names)}" + (" with " + " ".join(f"`{name}`" for name in queue) if queue else "") + f": {outcome}"
+
+
+def row(page, label):
+    """The cells of the page's one table row for the label."""
+    rows = [line for line in page.read_text().splitlines() if line.startswith(f"| {label} |")]
+    return [text.strip() for text in rows[0].strip("|").split("|")[1:]] if len(rows) == 1 else None
 
 
 class Edition(e2e.WinePrefix):
@@ -40,22 +72,34 @@ class Edition(e2e.WinePrefix):
 
     def test_each_product_on_this_edition(self):
         label = standin.editions()[self.EDITION].label
-        rows = [line for line in DOCUMENTED.read_text().splitlines() if line.startswith(f"| {label} |")]
-        self.assertEqual(len(rows), 1, f"one row for {label} in {DOCUMENTED.name}")
-        documented = [text.strip() for text in rows[0].strip("|").split("|")[1:]]
+        documented, answers = row(PAGE, label), row(e2e.README, label)
+        self.assertTrue(documented and answers, f"one row for {label} in {PAGE.name} and in the README")
+        parents = PAGE.read_text().splitlines()
         web, queue = e2e.lists(self.EDITION)
-        for column, runs in enumerate((["Kestrel"], ["Orrery"], ["Kestrel", "Orrery"], ["Kestrel,Orrery"])):
+
+        def command(products):
+            return e2e.dism_command(*[web] * ("Kestrel" in products), *[queue] * ("Orrery" in products))
+
+        for column, runs in enumerate(RUNS):
             with self.subTest(runs=runs):
                 standin.new_machine(self.prefix, self.EDITION)
                 for products in runs:
                     run = self.run_rolekit(products, starts_dism=True)
-                    command = e2e.dism_command(*[web] * ("Kestrel" in products), *[queue] * ("Orrery" in products))
                     self.assertEqual((run.stdout, run.stderr, len(run.launches)), (b"", b"", 1), e2e.said(run))
                     (record,) = run.launches
-                    self.assertEqual(dict(record, **{"left-off": ""}), e2e.record(command, self.unknown(command)))
+                    self.assertEqual(dict(record, **{"left-off": ""}),
+                                     e2e.record(command(products), self.unknown(command(products))))
                     self.assertEqual(run.code, e2e.REFUSED if record["unknown"] else
                                      e2e.LEFT_OFF if record["left-off"] else 0)
-                self.assertEqual(cell(record), documented[column])
+                before = self.unknown(command(RUNS[column - 1][-1])) if column else ()
+                self.assertEqual(cell(record, before), documented[column])
+                # The page names once the parents that a left-off feature missed.
+                for name, missed in standin.left_off(record):
+                    if missed:
+                        self.assertIn(f"- `{name}` needs " + ", ".join(f"`{parent}`" for parent in missed), parents)
+                if column in README_COLUMNS:
+                    outcome = re.match(r"[^:]*: (\w+)", cell(record))[1]
+                    self.assertEqual(answers[README_COLUMNS[column]], ANSWERS[outcome])
 
     def test_the_platform_is_asked_once_per_token_and_told_exactly_this(self):
         for edition, arguments, questions, launched in TRACED:
