@@ -323,6 +323,8 @@ class Release(unittest.TestCase):
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
             shipped = {name: zip.read(name).decode() for name in ["README.md", "CHANGELOG.md", *pages]}
             names = zip.namelist()
+        self.assertIn(f"version {VERSION} ", shipped["README.md"])
+        self.assertIn(f"\n## {VERSION} ", shipped["CHANGELOG.md"].replace("\r\n", "\n"))
         linked = set()
         for page, content in shipped.items():
             with self.subTest(page=page):

@@ -10,7 +10,9 @@ report_exit.exe's start of the program, Wine's cmd starting rolekit.exe
 (which it reports as a command it cannot recognise, errorlevel 9009),
 rolekit.exe's start of dism.exe, an installer's start of rolekit.exe. Such a
 start is tried once more, and said so, in a fresh prefix; twice in a row, it
-ends the case as an error that names the reason.
+ends the case as an error that names the reason. Where a start is missed one
+level down (no dism.exe ran where one should have), the reason says what was
+seen, not whose fault it was: rolekit's own would happen twice.
 """
 
 import re
@@ -71,7 +73,7 @@ class Unstarted(Exception):
     runs, which the whole case answers for."""
 
     def __init__(self, outcome):
-        super().__init__(f"Wine could not start {outcome.program}: {outcome.reason}")
+        super().__init__(f"{outcome.program} did not start: {outcome.reason}")
         self.outcome = outcome
 
 
@@ -180,7 +182,7 @@ def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, t
 def ran(outcome):
     """The outcome of a program that ran; any other raises WineFailed, naming Wine's reason."""
     if isinstance(outcome, CouldNotStart):
-        raise WineFailed(f"Wine could not start {outcome.program}: {outcome.reason}{said(outcome.wine)}")
+        raise WineFailed(f"{outcome.program} did not start: {outcome.reason}{said(outcome.wine)}")
     if isinstance(outcome, TimedOut):
         raise WineFailed(f"{outcome.program} ran for more than {outcome.seconds} s{said(outcome.wine)}")
     return outcome
@@ -200,7 +202,7 @@ def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr)):
 
     outcome = outcome_of()
     if isinstance(outcome, CouldNotStart):
-        say(f"Wine could not start {outcome.program} ({outcome.reason}): once more, in a fresh prefix")
+        say(f"{outcome.program} did not start ({outcome.reason}): once more, in a fresh prefix")
         fresh()
         outcome = outcome_of()
     return ran(outcome)
