@@ -25,10 +25,12 @@ from pathlib import Path
 import relay
 import standin
 
-# Wine's lines: a debug channel's (tid:class:channel:..., with +pid pid:tid:...),
+# Wine's lines: a debug channel's (tid:class:channel:..., with +pid pid:tid:...,
+# and class:channel:... from a process that failed before it had a thread),
 # one of the loader's own ("wine: ..."), and the second line of its note on a
 # crash, that it could start no debugger.
-WINE_LINE = re.compile(rb"^(?:[0-9a-f]{4,8}:){1,2}|^wine: |^Read the Wine Developers Guide on how to set up winedbg")
+WINE_LINE = re.compile(rb"^(?:[0-9a-f]{4,8}:){1,2}|^(?:err|fixme|warn|trace):|^wine: "
+                       rb"|^Read the Wine Developers Guide on how to set up winedbg")
 WINE_CANNOT_START = re.compile(rb"^wine: .*(could not|cannot|failed)", re.I)
 # Wine's cmd says this for every CreateProcessW that fails, of a file that is there too.
 CMD_CANNOT_START = re.compile(rb"Can't recognize '(.*)' as an internal or external command")

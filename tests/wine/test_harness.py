@@ -39,6 +39,17 @@ class Policy(unittest.TestCase):
                 self.assertEqual((attempt.call_count, fresh.call_count, len(said)),
                                  (attempts, attempts - 1, attempts - 1))
 
+    def test_wines_own_lines_are_kept_apart_from_the_programs(self):
+        # As Wine printed them beside the programs' own, on a loaded machine.
+        wine = [b"049c:err:console:alloc_console Can't allocate console",
+                b"err:virtual:virtual_alloc_first_teb wine: failed to map the shared user data: c0000018",
+                b"0024:0028:Call KERNEL32.CloseHandle(00000004) ret=140001234",
+                b"wine: Unhandled page fault on write access to 0000000000000000 at address 00000001400C8889",
+                b"Read the Wine Developers Guide on how to set up winedbg or another debugger"]
+        own = b"Can't recognize '\"C:\\rk\\rolekit.exe\"' as an internal or external command, or batch script.\r\n"
+        stderr = b"\n".join(wine[:3]) + b"\n" + own + b"\n".join(wine[3:])
+        self.assertEqual(launch.split(stderr), (own, tuple(wine)))
+
     def test_a_start_that_failed_at_any_depth_is_one_that_wine_could_not_start(self):
         cmd = b"Can't recognize '\"C:\\rk\\rolekit.exe\" Kestrel' as an internal or external command, or batch script."
         cases = [  # report_exit's exit code, what it wrote, the output, whether dism.exe ran and should have,
