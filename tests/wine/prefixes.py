@@ -102,7 +102,7 @@ def template(edition, arch="win64"):
     """The template prefix for an edition, 64-bit or with arch "win32" 32-bit,
     made on first use from a new prefix, which wineboot takes the longest to
     make and is made once for all editions."""
-    version, server = standin.editions()[edition].winecfg, standin.editions()[edition].server
+    wanted = standin.editions()[edition]
     root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
     root.mkdir(parents=True, exist_ok=True)
     # A 32-bit prefix has one registry view; a 64-bit program's keys are in the 64-bit one.
@@ -119,8 +119,8 @@ def template(edition, arch="win64"):
     def edition_of_new(folder, env):
         subprocess.run(["cp", "-a", f"{_made(root / f'new-{arch}', arch, new)}/.", str(folder)], check=True)
         (folder / MARKER).unlink()  # the new prefix's, not this edition's
-        step(["winecfg", "-v", version], env)
-        if server:
+        step(["winecfg", "-v", wanted.winecfg], env)
+        if wanted.server:
             step(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ", "/d", "ServerNT",
                   "/f", *view], env)
 
