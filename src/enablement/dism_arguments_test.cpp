@@ -7,7 +7,8 @@ namespace {
 
 OsFacts Fixed(bool at62, bool workstation, bool at100) {
   return {.OsVersionAtLeast = [=](std::uint16_t major, std::uint16_t) { return major >= 10 ? at100 : at62; },
-          .IsWorkstation = [=] { return workstation; }};
+          .IsWorkstation = [=] { return workstation; },
+          .IsServerCore = [] { return false; }};
 }
 
 TEST(BuildDismArguments, JoinsHeadOneSwitchPerNameAndTail) {

@@ -24,7 +24,6 @@ constexpr std::wstring_view kWebFixed[] = {
     L"IIS-StaticContent",
     L"IIS-WebServer",
     L"IIS-WebServerManagementTools",
-    L"IIS-ManagementConsole",
     L"IIS-CommonHttpFeatures",
     L"IIS-DefaultDocument",
     L"IIS-DirectoryBrowsing",
@@ -36,6 +35,9 @@ constexpr std::wstring_view kWebFixed[] = {
     L"IIS-RequestFiltering",
     L"IIS-Security",
 };
+// IIS Manager, which Server Core lacks: DISM answers 50 for it there, a
+// failure, though every other feature was enabled.
+constexpr std::wstring_view kWebConsole[] = {L"IIS-ManagementConsole"};
 // Windows 8 / Server 2012 (6.2) and later ship ASP.NET 4.5 under these names.
 constexpr std::wstring_view kWebNewer[] = {L"IIS-ASPNET45", L"IIS-NetFxExtensibility45",
                                            L"NetFx4Extended-ASPNET45"};
@@ -66,6 +68,7 @@ constexpr std::wstring_view kMessagingServer[] = {L"MSMQ", L"MSMQ-Services"};
 
 enum Part : std::size_t {
   WebFixed,
+  WebConsole,
   WebNewer,
   WebOlder,
   MessagingFixed,
@@ -73,8 +76,8 @@ enum Part : std::size_t {
   MessagingServer
 };
 // Indexed by Part.
-constexpr std::array<std::span<const std::wstring_view>, 6> kParts = {
-    kWebFixed, kWebNewer, kWebOlder, kMessagingFixed, kMessagingWorkstation, kMessagingServer};
+constexpr std::array<std::span<const std::wstring_view>, 7> kParts = {
+    kWebFixed, kWebConsole, kWebNewer, kWebOlder, kMessagingFixed, kMessagingWorkstation, kMessagingServer};
 
 constexpr wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
 
@@ -105,6 +108,7 @@ FeatureSet ResolveFeatures(std::wstring_view argument, const OsFacts& os) {
     if (std::ranges::any_of(kWebProducts, [&](auto id) { return MatchesIdentifier(token, id); })) {
       wanted[WebFixed] = true;
       wanted[os.OsVersionAtLeast(6, 2) ? WebNewer : WebOlder] = true;
+      if (!os.IsServerCore()) wanted[WebConsole] = true;
     } else if (MatchesIdentifier(token, kMessagingProduct)) {
       wanted[MessagingFixed] = true;
       const bool workstationVariant = os.IsWorkstation() || !os.OsVersionAtLeast(10, 0);

@@ -16,9 +16,11 @@ struct Answers {
   bool at62 = true;
   bool at100 = false;
   bool workstation = true;
+  bool core = false;
   int askedVersion62 = 0;
   int askedVersion100 = 0;
   int askedWorkstation = 0;
+  int askedCore = 0;
 };
 
 OsFacts FactsFrom(Answers& answers) {
@@ -29,7 +31,8 @@ OsFacts FactsFrom(Answers& answers) {
                 ADD_FAILURE() << "unexpected version question " << major << "." << minor;
                 return false;
               },
-          .IsWorkstation = [&answers] { return ++answers.askedWorkstation, answers.workstation; }};
+          .IsWorkstation = [&answers] { return ++answers.askedWorkstation, answers.workstation; },
+          .IsServerCore = [&answers] { return ++answers.askedCore, answers.core; }};
 }
 
 Names Resolve(std::wstring_view argument, Answers answers) {
@@ -128,6 +131,11 @@ Names Union(const Names& a, const Names& b) {
   return {both.begin(), both.end()};
 }
 
+Names WithoutConsole(Names names) {
+  std::erase(names, L"IIS-ManagementConsole");
+  return names;
+}
+
 TEST(SplitProducts, CutsAtEveryDelimiterAndKeepsNoEmptyToken) {
   const struct {
     std::wstring_view text;
@@ -176,6 +184,11 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
       {L"Kestrel,Orrery",
        {.at62 = false, .at100 = true, .workstation = false},
        Union(kWebOlder, kMessagingServer)},
+      // Server Core cannot have IIS Manager; it keeps everything else.
+      {L"Kestrel,Orrery",
+       {.at62 = true, .at100 = true, .workstation = false, .core = true},
+       WithoutConsole(Union(kWebNewer, kMessagingServer))},
+      {L"Tamarind", {.at62 = false, .core = true}, WithoutConsole(kWebOlder)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Resolve(c.argument, c.answers), c.expected) << std::wstring(c.argument);
@@ -226,22 +239,25 @@ TEST(ResolveFeatures, AsksTheSystemAfreshForEveryKnownTokenAndNothingMore) {
   EXPECT_EQ(answers.askedVersion62, 2);
   EXPECT_EQ(answers.askedWorkstation, 2);
   EXPECT_EQ(answers.askedVersion100, 0) << "a workstation needs no version question";
+  EXPECT_EQ(answers.askedCore, 2) << "asked with list A only";
 
   Answers server{.workstation = false};
   ResolveFeatures(L"Orrery,Orrery,Orrery", FactsFrom(server));
   EXPECT_EQ(server.askedWorkstation, 3);
   EXPECT_EQ(server.askedVersion100, 3);
   EXPECT_EQ(server.askedVersion62, 0);
+  EXPECT_EQ(server.askedCore, 0);
 
   Answers none;
   ResolveFeatures(L"Nightjar,,/?, Kestrel", FactsFrom(none));
-  EXPECT_EQ(none.askedVersion62 + none.askedVersion100 + none.askedWorkstation, 0);
+  EXPECT_EQ(none.askedVersion62 + none.askedVersion100 + none.askedWorkstation + none.askedCore, 0);
 }
 
 TEST(ResolveFeatures, AnswersThatChangeBetweenTokensGiveBothVariants) {
   int asked = 0;
   const OsFacts flipping{.OsVersionAtLeast = [&](std::uint16_t, std::uint16_t) { return ++asked % 2 == 1; },
-                         .IsWorkstation = [] { return false; }};
+                         .IsWorkstation = [] { return false; },
+                         .IsServerCore = [&] { return asked % 2 == 1; }};
   const FeatureSet web = ResolveFeatures(L"Kestrel,Kestrel", flipping);
   EXPECT_EQ(Names(web.begin(), web.end()), Union(kWebNewer, kWebOlder));
   EXPECT_EQ(web.size(), 29U);

@@ -1,4 +1,4 @@
-// The two questions the catalogue asks about the running system.
+// The questions the catalogue asks about the running system.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,10 @@ struct OsFacts {
   std::function<bool(std::uint16_t major, std::uint16_t minor)> OsVersionAtLeast;
   // True on a client edition; false on a server or a domain controller.
   std::function<bool()> IsWorkstation;
+  // True on a Windows Server installed, or left, without its desktop (Server
+  // Core, the servercore container images), which cannot have the IIS
+  // Management Console; false wherever the system does not say so plainly.
+  std::function<bool()> IsServerCore;
 };
 
 // The answers the platform gives this process.

@@ -21,7 +21,8 @@ std::wstring Identifiers(std::size_t length) {
 
 void ResolveAndBuild(benchmark::State& state, std::wstring argument) {
   const rolekit::OsFacts os{.OsVersionAtLeast = [](std::uint16_t, std::uint16_t) { return true; },
-                            .IsWorkstation = [] { return true; }};
+                            .IsWorkstation = [] { return true; },
+                            .IsServerCore = [] { return false; }};
   for (auto _ : state) {
     std::wstring parameters = rolekit::BuildDismArguments(rolekit::ResolveFeatures(argument, os));
     benchmark::DoNotOptimize(parameters);

@@ -1,5 +1,5 @@
 // libFuzzer target: arbitrary UTF-16 text through the splitting, the
-// catalogue and the parameter string, under each of the eight combinations
+// catalogue and the parameter string, under each of the sixteen combinations
 // of answers about the system. The first byte picks the answers; the rest is
 // the argument, two bytes (little-endian) a code unit.
 #include <algorithm>
@@ -30,14 +30,16 @@ OsFacts Answers(std::uint8_t bits) {
   const bool at62 = (bits & 1) != 0;
   const bool at100 = (bits & 2) != 0;
   const bool workstation = (bits & 4) != 0;
+  const bool core = (bits & 8) != 0;
   return {.OsVersionAtLeast = [=](std::uint16_t major, std::uint16_t) { return major >= 10 ? at100 : at62; },
-          .IsWorkstation = [=] { return workstation; }};
+          .IsWorkstation = [=] { return workstation; },
+          .IsServerCore = [=] { return core; }};
 }
 
 // Every name any product needs on any system.
 const std::set<std::wstring_view> kCatalogue = [] {
   std::set<std::wstring_view> names;
-  for (std::uint8_t bits = 0; bits < 8; ++bits) {
+  for (std::uint8_t bits = 0; bits < 16; ++bits) {
     const FeatureSet all = rolekit::ResolveFeatures(L"Kestrel,Orrery", Answers(bits));
     names.insert(all.begin(), all.end());
   }
@@ -67,7 +69,7 @@ bool OrdinalLess(std::wstring_view a, std::wstring_view b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const std::uint8_t bits = data[0] & 7;
+  const std::uint8_t bits = data[0] & 15;
   std::wstring text;
   for (std::size_t i = 1; i + 1 < size; i += 2) {
     text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
@@ -100,11 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const FeatureSet features = rolekit::ResolveFeatures(text, Answers(bits));
-  const std::size_t webSize = (bits & 1) != 0 ? 25 : 26;
+  const std::size_t webSize = ((bits & 1) != 0 ? 25 : 26) - ((bits & 8) != 0 ? 1 : 0);
   const std::size_t messagingSize = (bits & 4) != 0 || (bits & 2) == 0 ? 14 : 15;
   Check(features.size() == (web ? webSize : 0) + (messaging ? messagingSize : 0));
   Check(features.contains(L"IIS-WebServerRole") == web);
   Check(features.contains(L"MSMQ-Server") == messaging);
+  Check(features.contains(L"IIS-ManagementConsole") == (web && (bits & 8) == 0));
   Check(std::ranges::all_of(features, [](std::wstring_view name) { return kCatalogue.contains(name); }));
   Check(std::ranges::adjacent_find(features, [](auto a, auto b) { return !OrdinalLess(a, b); }) ==
         features.end());
