@@ -71,6 +71,15 @@ LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enab
 # The platform calls of a run, as Wine traced them (relay.platform_calls).
 CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
 VERSION, EDITION = "VerifyVersionInfoW(0x23,0x1801b)", "VerifyVersionInfoW(0x80,0x200000)"
+# Whether it is Server Core: a key of HKLM opened to read in the 64-bit view
+# (KEY_QUERY_VALUE | KEY_WOW64_64KEY), ServerLevels, and its values read as
+# DWORDs (RRF_RT_REG_DWORD: ServerCore, Server-Gui-Mgmt, Server-Gui-Shell, as
+# far as they decide); without that key, CurrentVersion and its InstallationType
+# as plain text (RRF_RT_REG_SZ | RRF_NOEXPAND). Wine's trace shows the names as
+# addresses: the registry reader's own test holds them.
+OPEN = "RegOpenKeyExW(0xffffffff80000002,0x0,0x101)"
+BY_LEVELS = [OPEN, *["RegGetValueW(0x10)"] * 3]
+BY_TYPE = [OPEN, OPEN, "RegGetValueW(0x10000002)"]
 LAUNCH = ["SHGetFolderPathW(0x0,0x25,0x0,0x0)",
           rf"ShellExecuteExW(mask=0x440,hwnd=0x0,verb=runas,file={DISM},dir={SYSTEM32},show=0x0)"]
 WAIT = ["WaitForSingleObject(h1,0xffffffff)", "GetExitCodeProcess(h1)", "CloseHandle(h1)"]
@@ -85,10 +94,11 @@ NOTHING = b"No features required\r\n"
 
 def lists(edition):
     """The lists rolekit must give the edition for a product of list A and
-    for Orrery: the older list A below 6.2, the server's list B on a server
-    at 10.0 or later."""
+    for Orrery: the older list A below 6.2, without IIS Manager on Server
+    Core, the server's list B on a server at 10.0 or later."""
     edition = standin.editions()[edition]
-    return (WEB_NEWER if edition.version >= (6, 2) else WEB_OLDER,
+    web = WEB_NEWER if edition.version >= (6, 2) else WEB_OLDER
+    return ([name for name in web if not (edition.core and name == "IIS-ManagementConsole")],
             MESSAGING_SERVER if edition.server and edition.version >= (10, 0) else MESSAGING)
 
 

@@ -25,6 +25,9 @@ from launch import launch, step
 
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
 PRODUCT_OPTIONS = r"HKLM\System\CurrentControlSet\Control\ProductOptions"
+# Where Windows says whether it has its desktop (editions.tsv gives each edition's values).
+CURRENT_VERSION = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
+SERVER_LEVELS = CURRENT_VERSION + r"\Server\ServerLevels"
 WINE_DEBUG = r"HKCU\Software\Wine\Debug"
 MARKER = ".ready"
 # Debian's 32-bit Wine loader (wine32:i386), without which no 32-bit program runs.
@@ -70,10 +73,11 @@ def attempts(what, times, do, undo):
             print(f"rolekit tests: {what} failed ({error.stderr}): once more", file=sys.stderr)
 
 
-def _made(path, arch, make):
+def _made(path, arch, make, stamp=""):
     """The template at path, made by make(folder, env) on first use, under a
-    lock, and made again when the Wine packages change."""
-    packages = wine_packages()
+    lock, and made again when the Wine packages or the stamp (what the
+    template is made from) change."""
+    packages = wine_packages() + stamp
     with open(f"{path}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if (path / MARKER).is_file() and (path / MARKER).read_text() == packages:
@@ -107,6 +111,7 @@ def template(edition, arch="win64"):
     root.mkdir(parents=True, exist_ok=True)
     # A 32-bit prefix has one registry view; a 64-bit program's keys are in the 64-bit one.
     view = ["/reg:64"] if arch == "win64" else []
+    relayed = ";".join(relay.RELAYED)
 
     def new(folder, env):
         step(["wineboot", "-i"], env)
@@ -114,17 +119,22 @@ def template(edition, arch="win64"):
         step(["wine", "reg", "add", AEDEBUG, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f", *view], env)
         # Relay tracing, when a run asks for it, reports only these calls.
         step(["wine", "reg", "add", WINE_DEBUG, "/v", "RelayInclude", "/t", "REG_SZ",
-              "/d", ";".join(relay.RELAYED), "/f"], env)
+              "/d", relayed, "/f"], env)
 
     def edition_of_new(folder, env):
-        subprocess.run(["cp", "-a", f"{_made(root / f'new-{arch}', arch, new)}/.", str(folder)], check=True)
+        subprocess.run(["cp", "-a", f"{_made(root / f'new-{arch}', arch, new, relayed)}/.", str(folder)], check=True)
         (folder / MARKER).unlink()  # the new prefix's, not this edition's
         step(["winecfg", "-v", wanted.winecfg], env)
+        values = [(SERVER_LEVELS, name, "REG_DWORD", "1") for name in wanted.server_levels]
         if wanted.server:
-            step(["wine", "reg", "add", PRODUCT_OPTIONS, "/v", "ProductType", "/t", "REG_SZ", "/d", "ServerNT",
-                  "/f", *view], env)
+            values.append((PRODUCT_OPTIONS, "ProductType", "REG_SZ", "ServerNT"))
+        if wanted.installation_type:
+            values.append((CURRENT_VERSION, "InstallationType", "REG_SZ", wanted.installation_type))
+        for key, name, kind, data in values:
+            step(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f", *view], env)
 
-    return _made(root / (edition if arch == "win64" else f"{edition}-{arch}"), arch, edition_of_new)
+    return _made(root / (edition if arch == "win64" else f"{edition}-{arch}"), arch, edition_of_new,
+                 f"{wanted}\n{relayed}")
 
 
 @contextlib.contextmanager

@@ -13,7 +13,8 @@ from pathlib import Path
 # The platform calls a traced run reports, each with the positions of the
 # arguments that matter (not buffers, which move from run to run); the launch
 # comes from the shell's own trace of the record it was given.
-RELAYED = {"MultiByteToWideChar": (0, 1), "VerifyVersionInfoW": (1, 2), "SHGetFolderPathW": (0, 1, 2, 3),
+RELAYED = {"MultiByteToWideChar": (0, 1), "VerifyVersionInfoW": (1, 2), "RegOpenKeyExW": (0, 2, 3),
+           "RegGetValueW": (3,), "SHGetFolderPathW": (0, 1, 2, 3),
            "WaitForSingleObject": (0, 1), "GetExitCodeProcess": (0,), "CloseHandle": (0,)}
 HANDLES = {"WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"}
 TRACE = "+pid,+loaddll,+relay,trace+exec"

@@ -30,7 +30,17 @@ class Edition:
     winecfg: str  # the Windows version winecfg sets
     version: tuple  # (major, minor), as the system reports it to a program that declares it supported
     server: bool
+    server_levels: tuple  # the values its ServerLevels key sets to 1; the key is absent where there are none
+    installation_type: str  # its InstallationType; None where the value is absent
     never_enabled: tuple  # features it has that DISM will not enable on it
+
+    @property
+    def core(self):
+        """Whether it runs without its desktop, as Microsoft says to tell it:
+        by ServerLevels where that key is there, else by InstallationType."""
+        if self.server_levels:
+            return set(self.server_levels) == {"ServerCore"}
+        return self.installation_type == "Server Core"
 
 
 def rows(table):
@@ -55,6 +65,7 @@ def editions():
     return {row["edition"]: Edition(
         row["edition"], row["label"], row["features"], row["winecfg"],
         tuple(int(part) for part in row["version"].split(".")), {"WinNT": False, "ServerNT": True}[row["product-type"]],
+        tuple(names(row["server-levels"])), None if row["installation-type"] == "-" else row["installation-type"],
         tuple(names(row["never-enabled"]))) for row in rows("editions.tsv")}
 
 

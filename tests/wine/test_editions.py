@@ -10,7 +10,7 @@ import unittest
 
 import e2e
 import standin
-from e2e import CONVERT, EDITION, EXIT, EXIT_AFTER_WAIT, LAUNCH, VERSION, WAIT
+from e2e import BY_LEVELS, BY_TYPE, CONVERT, EDITION, EXIT, EXIT_AFTER_WAIT, LAUNCH, VERSION, WAIT
 
 PAGE = e2e.SOURCE / "docs/where-it-works.md"
 # Names the documentation gives as one, where a cell holds all of them.
@@ -26,9 +26,11 @@ ANSWERS = {"enabled": "yes", "50": "yes, with 50", "refused": "no"}
 # edition, the arguments, the OS questions (None: nothing converted), whether
 # it launches DISM.
 TRACED = [
-    ("windows-10-11", "Kestrel,kestrel,Orrery", [VERSION, VERSION, EDITION], True),
+    ("windows-10-11", "Kestrel,kestrel,Orrery", [VERSION, *BY_TYPE, VERSION, *BY_TYPE, EDITION], True),
     ("server-2016-and-later", "Orrery", [EDITION, VERSION], True),
-    ("server-2008-r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION], True),
+    ("server-core-2016-and-later", "Orrery,Kestrel", [EDITION, VERSION, VERSION, *BY_LEVELS], True),
+    ("server-2012-r2", "Kestrel", [VERSION, *BY_LEVELS[:3]], True),
+    ("server-2008-r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION, *BY_TYPE], True),
     ("windows-7", "Nightjar,,/?", [], False),
     ("windows-8.1", None, None, False),
 ]
