@@ -9,7 +9,7 @@ import time
 import unittest
 
 import e2e
-from e2e import CONVERT, EXIT, LAUNCH, ROLEKIT, STANDIN, USAGE, VERSION
+from e2e import BY_TYPE, CONVERT, EXIT, LAUNCH, ROLEKIT, STANDIN, USAGE, VERSION
 
 WEB, MESSAGING = e2e.lists("windows-10-11")
 BOTH = e2e.dism_command(WEB, MESSAGING)
@@ -71,15 +71,16 @@ class CommandLine(e2e.WinePrefix, unittest.TestCase):
             shutil.copyfile(STANDIN, dism)
         for run in runs:
             self.assertEqual((run.stdout, run.stderr, run.launches, run.code), (b"", b"", [], 2))
-            self.assertEqual(run.calls, CONVERT + [VERSION] + LAUNCH + EXIT, "no wait after a failed launch")
+            self.assertEqual(run.calls, CONVERT + [VERSION, *BY_TYPE] + LAUNCH + EXIT, "no wait after a failed launch")
 
-    def test_the_documented_check_looks_at_every_feature_rolekit_enables(self):
-        snippet = (e2e.SOURCE / "docs/deployment.md").read_text()
-        found = {name: re.findall(r"'([\w-]+)'", re.search(rf"^    \${name} = (.*?)\n    \$(?!{name})", snippet,
-                                                          re.S | re.M)[1]) for name in ("web", "messaging", "queue")}
-        client, server = found["queue"][:1], found["queue"][1:]
-        self.assertEqual([found["web"], sorted(found["messaging"] + client), sorted(found["messaging"] + server)],
-                         [WEB, MESSAGING, e2e.lists("server-2016-and-later")[1]])
+    def test_the_detection_script_looks_at_every_feature_rolekit_enables(self):
+        script = (e2e.SOURCE / "examples/detect/detect-features.ps1").read_text()
+        found = {name: re.findall(r"'([\w-]+)'", re.search(rf"^\${name} = (.*?)\n(?! )", script, re.S | re.M)[1])
+                 for name in ("Web", "Console", "Messaging", "ClientQueue", "ServerQueue")}
+        core, server = e2e.lists("server-core-2016-and-later"), e2e.lists("server-2016-and-later")
+        self.assertEqual([sorted(found["Web"] + found["Console"]), found["Web"],
+                          sorted(found["Messaging"] + found["ClientQueue"]),
+                          sorted(found["Messaging"] + found["ServerQueue"])], [WEB, core[0], MESSAGING, server[1]])
 
     def test_a_closed_standard_output_changes_no_exit_code(self):
         for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", e2e.LEFT_OFF, 1)]:
