@@ -4,7 +4,10 @@ rem rolekit.exe from this script's folder, prints for the log each piece that
 rem rolekit will ignore and one closing line that tells the outcomes apart,
 rem and exits with rolekit's exit code unchanged. When rolekit.exe is not
 rem beside it, or cmd cannot start it, it says so and exits with 9009, cmd's
-rem own code for a command it could not run: rolekit never ran then.
+rem own code for a command it could not run: rolekit never ran then. On
+rem 32-bit Windows, which cannot run the 64-bit rolekit.exe, it says so and
+rem exits with 216, Windows' code for a program of another machine type. It
+rem names DISM's log only when DISM wrote to it.
 rem
 rem   enable-features.cmd [Product1,Product2 ...]
 rem
@@ -82,14 +85,21 @@ goto split
 
 :launch
 if not exist "%~dp0rolekit.exe" goto missing
+rem A 32-bit cmd on 64-bit Windows names the machine in PROCESSOR_ARCHITEW6432.
+if /i "%PROCESSOR_ARCHITECTURE%"=="x86" if not defined PROCESSOR_ARCHITEW6432 goto x86
+rem DISM appends to its log on every run: a log that changed is a DISM that ran.
+set "dismlog=%WINDIR%\Logs\DISM\dism.log"
+call :stamp before
 "%~dp0rolekit.exe" "%products%"
 set "code=%ERRORLEVEL%"
+call :stamp after
 if "%code%"=="9009" goto unstarted
 if not defined known goto nothing
 if "%code%"=="0" goto enabled
 if "%code%"=="3010" goto restart
 call :hex %code%
-echo rolekit: given "%products%": failed with exit code %code% (0x%hex%); DISM's log is %WINDIR%\Logs\DISM\dism.log
+if "%before%"=="%after%" goto notran
+echo rolekit: given "%products%": failed with exit code %code% (0x%hex%); DISM's log is %dismlog%
 if not "%code%"=="50" exit /b %code%
 if defined webgiven exit /b %code%
 echo rolekit: a parent feature was missing: give %messaging% together with one of %web: =, % (for example %default%), or after one of them
@@ -98,6 +108,21 @@ exit /b %code%
 :missing
 echo rolekit: given "%products%": nothing enabled: there is no "%~dp0rolekit.exe"; keep rolekit.exe beside this script
 exit /b 9009
+
+:x86
+echo rolekit: given "%products%": nothing enabled: rolekit.exe needs 64-bit Windows, and this one is 32-bit
+exit /b 216
+
+rem Windows refuses a plain start of rolekit.exe, which requires administrator
+rem rights, from a process that does not hold them, with 740.
+:notran
+if "%code%"=="740" goto elevation
+echo rolekit: given "%products%": failed with exit code %code% (0x%hex%); DISM did not run
+exit /b %code%
+
+:elevation
+echo rolekit: given "%products%": nothing enabled: rolekit.exe needs administrator rights; run this script elevated, or as SYSTEM (exit code 740)
+exit /b 740
 
 rem cmd sets 9009 when it could not start the program: rolekit did not run.
 :unstarted
@@ -121,6 +146,12 @@ echo Usage: enable-features.cmd [Product1,Product2 ...]
 echo Runs rolekit.exe from this folder with the products (default %default%),
 echo prints the outcome and exits with rolekit's exit code.
 exit /b 1
+
+rem Sets the variable %1 to the size and time of DISM's log, empty without one.
+:stamp
+set "%~1="
+if exist "%dismlog%" for %%f in ("%dismlog%") do set "%~1=%%~zf %%~tf"
+exit /b
 
 rem Sets hex to the eight hex digits of the 32-bit number in %1. Each digit
 rem is looked up in a list: Wine's cmd takes no substrings of !variables!.

@@ -13,6 +13,7 @@
 // ROLEKIT_STANDIN_FEATURES names a file of the edition's features, a line
 // each: the name, a tab, its parent features, blank-separated, and, for a
 // feature the edition has but can never enable, a tab and "never".
+// Like DISM, each run it plays appends a line to %WINDIR%\Logs\DISM\dism.log.
 // ROLEKIT_STANDIN_ENABLED names the machine's state: the features enabled so
 // far, a line each, to which every run that succeeds adds what it enabled.
 //
@@ -147,6 +148,11 @@ int main() {
   std::fputs("\n", file);
   std::fclose(file);
   if (!error.empty()) ExitProcess(kCannotPlay);
+  // DISM appends to its log on every run, a refused one too.
+  const std::filesystem::path logs = std::filesystem::path(Environment(L"WINDIR")) / L"Logs" / L"DISM";
+  std::error_code ignored;
+  std::filesystem::create_directories(logs, ignored);
+  std::ofstream(logs / L"dism.log", std::ios::app) << "stand-in: " << Utf8(GetCommandLineW()) << "\n";
   if (!unknown.empty()) ExitProcess(kRefused);
 
   Sleep(static_cast<DWORD>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_SLEEP_MS").c_str(), nullptr, 0)));
