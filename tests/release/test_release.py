@@ -309,7 +309,8 @@ class Release(unittest.TestCase):
 
     def test_archive_holds_the_program_recipe_and_pages_with_its_checksum(self):
         pages = sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md"))
-        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd", *pages]
+        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd", "detect-features.ps1",
+                *pages]
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
                 # The recipe runs the rolekit.exe beside it; the README's links find the pages.
@@ -480,7 +481,8 @@ class Release(unittest.TestCase):
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
         files = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
-                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "enable-features.cmd"]
+                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "detect-features.ps1",
+                 "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"rolekit-{VERSION}-win64.buildinfo (its checksums"]

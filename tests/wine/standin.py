@@ -26,6 +26,7 @@ class StandinError(Exception):
 class Edition:
     name: str
     label: str  # what the documentation calls it
+    matrix: tuple  # the rows of the README's table of supported Windows that it stands for
     features: str  # its column of features.tsv, and its name in parents.tsv's enabled-when-new
     winecfg: str  # the Windows version winecfg sets
     version: tuple  # (major, minor), as the system reports it to a program that declares it supported
@@ -63,7 +64,8 @@ def names(cell):
 def editions():
     """Every edition a prefix can stand for, by name, in the table's order."""
     return {row["edition"]: Edition(
-        row["edition"], row["label"], row["features"], row["winecfg"],
+        row["edition"], row["label"], tuple(names for names in row["matrix"].split(";") if names != "-"),
+        row["features"], row["winecfg"],
         tuple(int(part) for part in row["version"].split(".")), {"WinNT": False, "ServerNT": True}[row["product-type"]],
         tuple(names(row["server-levels"])), None if row["installation-type"] == "-" else row["installation-type"],
         tuple(names(row["never-enabled"]))) for row in rows("editions.tsv")}
