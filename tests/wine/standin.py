@@ -64,7 +64,7 @@ def names(cell):
 def editions():
     """Every edition a prefix can stand for, by name, in the table's order."""
     return {row["edition"]: Edition(
-        row["edition"], row["label"], tuple(names for names in row["matrix"].split(";") if names != "-"),
+        row["edition"], row["label"], tuple(names for names in row["matrix"].split("|") if names != "-"),
         row["features"], row["winecfg"],
         tuple(int(part) for part in row["version"].split(".")), {"WinNT": False, "ServerNT": True}[row["product-type"]],
         tuple(names(row["server-levels"])), None if row["installation-type"] == "-" else row["installation-type"],
