@@ -480,9 +480,8 @@ class Release(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
-        files = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt",
-                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "detect-features.ps1",
-                 "enable-features.cmd"]
+        files = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "detect-features.ps1",
+                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"rolekit-{VERSION}-win64.buildinfo (its checksums"]
