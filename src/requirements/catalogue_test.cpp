@@ -1,5 +1,7 @@
 #include "requirements/catalogue.h"
 
+#include "catalogue_table.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,99 +42,19 @@ Names Resolve(std::wstring_view argument, Answers answers) {
   return {features.begin(), features.end()};
 }
 
-// The orders a user sees in the parameter string: ordinal, uppercase first.
-const Names kWebNewer = {L"IIS-ASPNET45",
-                         L"IIS-ApplicationDevelopment",
-                         L"IIS-CommonHttpFeatures",
-                         L"IIS-DefaultDocument",
-                         L"IIS-DirectoryBrowsing",
-                         L"IIS-HealthAndDiagnostics",
-                         L"IIS-HttpCompressionStatic",
-                         L"IIS-HttpErrors",
-                         L"IIS-HttpLogging",
-                         L"IIS-HttpRedirect",
-                         L"IIS-ISAPIExtensions",
-                         L"IIS-ISAPIFilter",
-                         L"IIS-ManagementConsole",
-                         L"IIS-NetFxExtensibility45",
-                         L"IIS-Performance",
-                         L"IIS-RequestFiltering",
-                         L"IIS-Security",
-                         L"IIS-StaticContent",
-                         L"IIS-WebServer",
-                         L"IIS-WebServerManagementTools",
-                         L"IIS-WebServerRole",
-                         L"NetFx4Extended-ASPNET45",
-                         L"WAS-ConfigurationAPI",
-                         L"WAS-ProcessModel",
-                         L"WAS-WindowsActivationService"};
-const Names kWebOlder = {L"IIS-ASPNET",
-                         L"IIS-ApplicationDevelopment",
-                         L"IIS-CommonHttpFeatures",
-                         L"IIS-DefaultDocument",
-                         L"IIS-DirectoryBrowsing",
-                         L"IIS-HealthAndDiagnostics",
-                         L"IIS-HttpCompressionStatic",
-                         L"IIS-HttpErrors",
-                         L"IIS-HttpLogging",
-                         L"IIS-HttpRedirect",
-                         L"IIS-ISAPIExtensions",
-                         L"IIS-ISAPIFilter",
-                         L"IIS-ManagementConsole",
-                         L"IIS-NetFxExtensibility",
-                         L"IIS-Performance",
-                         L"IIS-RequestFiltering",
-                         L"IIS-RequestMonitor",
-                         L"IIS-Security",
-                         L"IIS-StaticContent",
-                         L"IIS-WebServer",
-                         L"IIS-WebServerManagementTools",
-                         L"IIS-WebServerRole",
-                         L"WAS-ConfigurationAPI",
-                         L"WAS-NetFxEnvironment",
-                         L"WAS-ProcessModel",
-                         L"WAS-WindowsActivationService"};
-const Names kMessagingWorkstation = {L"IIS-ASP",
-                                     L"IIS-ApplicationInit",
-                                     L"IIS-CGI",
-                                     L"IIS-HttpTracing",
-                                     L"IIS-ServerSideIncludes",
-                                     L"IIS-WebSockets",
-                                     L"MSMQ-Container",
-                                     L"MSMQ-Server",
-                                     L"WCF-HTTP-Activation45",
-                                     L"WCF-MSMQ-Activation45",
-                                     L"WCF-Pipe-Activation45",
-                                     L"WCF-Services45",
-                                     L"WCF-TCP-Activation45",
-                                     L"WCF-TCP-PortSharing45"};
-const Names kMessagingServer = {L"IIS-ASP",
-                                L"IIS-ApplicationInit",
-                                L"IIS-CGI",
-                                L"IIS-HttpTracing",
-                                L"IIS-ServerSideIncludes",
-                                L"IIS-WebSockets",
-                                L"MSMQ",
-                                L"MSMQ-Server",
-                                L"MSMQ-Services",
-                                L"WCF-HTTP-Activation45",
-                                L"WCF-MSMQ-Activation45",
-                                L"WCF-Pipe-Activation45",
-                                L"WCF-Services45",
-                                L"WCF-TCP-Activation45",
-                                L"WCF-TCP-PortSharing45"};
-
 Names Union(const Names& a, const Names& b) {
-  const FeatureSet both = [&] {
-    FeatureSet set(a.begin(), a.end());
-    set.insert(b.begin(), b.end());
-    return set;
-  }();
-  return {both.begin(), both.end()};
+  Names both = a;
+  both.insert(both.end(), b.begin(), b.end());
+  return table::Ordinal(both);
 }
 
+const Names kWebNewer = table::Parts({L"web", L"web-console", L"web-newer"});
+const Names kWebOlder = table::Parts({L"web", L"web-console", L"web-older"});
+const Names kMessagingWorkstation = table::Parts({L"messaging", L"messaging-client"});
+const Names kMessagingServer = table::Parts({L"messaging", L"messaging-server"});
+
 Names WithoutConsole(Names names) {
-  std::erase(names, L"IIS-ManagementConsole");
+  for (const std::wstring_view console : table::Part(L"web-console")) std::erase(names, console);
   return names;
 }
 
@@ -193,6 +115,9 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
   for (const auto& c : cases) {
     EXPECT_EQ(Resolve(c.argument, c.answers), c.expected) << std::wstring(c.argument);
   }
+  // Uppercase sorts before lowercase, as DISM is handed the names.
+  EXPECT_EQ(Names(kWebNewer.begin(), kWebNewer.begin() + 3),
+            (Names{L"IIS-ASPNET45", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures"}));
   EXPECT_EQ(kWebNewer.size(), 25U);
   EXPECT_EQ(kWebOlder.size(), 26U);
   EXPECT_EQ(Union(kWebNewer, kMessagingWorkstation).size(), 39U);

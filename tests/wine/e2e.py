@@ -40,31 +40,14 @@ SYSTEM32 = r"C:\windows\system32"
 DISM = SYSTEM32 + r"\dism.exe"
 CMD = SYSTEM32 + r"\cmd.exe"
 
-WEB_NEWER = [
-    "IIS-ASPNET45", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
-    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
-    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
-    "IIS-ManagementConsole", "IIS-NetFxExtensibility45", "IIS-Performance", "IIS-RequestFiltering",
-    "IIS-Security", "IIS-StaticContent", "IIS-WebServer", "IIS-WebServerManagementTools",
-    "IIS-WebServerRole", "NetFx4Extended-ASPNET45", "WAS-ConfigurationAPI", "WAS-ProcessModel",
-    "WAS-WindowsActivationService",
-]
-WEB_OLDER = [
-    "IIS-ASPNET", "IIS-ApplicationDevelopment", "IIS-CommonHttpFeatures", "IIS-DefaultDocument",
-    "IIS-DirectoryBrowsing", "IIS-HealthAndDiagnostics", "IIS-HttpCompressionStatic", "IIS-HttpErrors",
-    "IIS-HttpLogging", "IIS-HttpRedirect", "IIS-ISAPIExtensions", "IIS-ISAPIFilter",
-    "IIS-ManagementConsole", "IIS-NetFxExtensibility", "IIS-Performance", "IIS-RequestFiltering",
-    "IIS-RequestMonitor", "IIS-Security", "IIS-StaticContent", "IIS-WebServer",
-    "IIS-WebServerManagementTools", "IIS-WebServerRole", "WAS-ConfigurationAPI",
-    "WAS-NetFxEnvironment", "WAS-ProcessModel", "WAS-WindowsActivationService",
-]
+# The catalogue as the tests state it (windows-features/catalogue.tsv), each
+# list in the order DISM is handed it.
+PARTS = {row["part"]: row["names"].split() for row in standin.rows("catalogue.tsv")}
+WEB_NEWER = sorted(PARTS["web"] + PARTS["web-console"] + PARTS["web-newer"])
+WEB_OLDER = sorted(PARTS["web"] + PARTS["web-console"] + PARTS["web-older"])
 # List B on a client or a server below 10.0, and on a server at 10.0 or later.
-MESSAGING = [
-    "IIS-ASP", "IIS-ApplicationInit", "IIS-CGI", "IIS-HttpTracing", "IIS-ServerSideIncludes",
-    "IIS-WebSockets", "MSMQ-Container", "MSMQ-Server", "WCF-HTTP-Activation45", "WCF-MSMQ-Activation45",
-    "WCF-Pipe-Activation45", "WCF-Services45", "WCF-TCP-Activation45", "WCF-TCP-PortSharing45",
-]
-MESSAGING_SERVER = sorted(set(MESSAGING) - {"MSMQ-Container"} | {"MSMQ", "MSMQ-Services"})
+MESSAGING = sorted(PARTS["messaging"] + PARTS["messaging-client"])
+MESSAGING_SERVER = sorted(PARTS["messaging"] + PARTS["messaging-server"])
 REFUSED = 0x800F080C  # DISM: a feature name is unknown to this edition
 LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enabled nor named
 
@@ -98,7 +81,7 @@ def lists(edition):
     Core, the server's list B on a server at 10.0 or later."""
     edition = standin.editions()[edition]
     web = WEB_NEWER if edition.version >= (6, 2) else WEB_OLDER
-    return ([name for name in web if not (edition.core and name == "IIS-ManagementConsole")],
+    return ([name for name in web if not (edition.core and name in PARTS["web-console"])],
             MESSAGING_SERVER if edition.server and edition.version >= (10, 0) else MESSAGING)
 
 

@@ -66,7 +66,7 @@ class Policy(unittest.TestCase):
                 scratch = Path(work) / str(number)
                 Path(f"{scratch}.exit").write_text(written)
                 if ran:
-                    Path(f"{scratch}.dism.log").write_text("image=x\ncommand=x\nleft-off=IIS-ASP:IIS-Security\n\n")
+                    Path(f"{scratch}.dism.log").write_text("image=x\ncommand=x\nleft-off=Child:Parent\n\n")
                 with self.subTest(written=written, output=output), \
                         mock.patch.object(launch, "launch", return_value=launch.Ran(parent, b"", output)):
                     outcome = launch.run_program({}, "report_exit.exe", Path(work) / "rolekit.exe", "Kestrel", 0,
