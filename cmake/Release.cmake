@@ -1,4 +1,4 @@
-# The release, made by cpack --preset windows in build/windows/release/:
+# The release, made by cmake --workflow --preset release in build/windows/release/:
 # rolekit-<version>-win64.zip with the executable, the batch recipe, the
 # detection script, the README, the changelog, the LICENSE, the third-party notices and the SPDX
 # bill of materials, all at its root (the recipe runs the rolekit.exe beside

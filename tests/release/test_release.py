@@ -232,9 +232,7 @@ class Release(unittest.TestCase):
                     os.utime(path, (1e9, 1e9), follow_symlinks=False)
             env = dict({k: v for k, v in os.environ.items() if k not in ("SOURCE_DATE_EPOCH", "ROLEKIT_SOURCE_COMMIT")},
                        **env)
-            for command in (["cmake", "--preset", "windows", "-DBUILD_TESTING=OFF"],
-                            ["cmake", "--build", "--preset", "windows"], ["cpack", "--preset", "windows"]):
-                cls.run_in(tree, command, env, umask)
+            cls.run_in(tree, ["cmake", "--workflow", "--preset", "release"], env, umask)
             cls.builds.append(tree)
         cls.make_certificate()
         # Signed once with Debian 12's own osslsigncode, fetched from Debian's
@@ -250,18 +248,18 @@ class Release(unittest.TestCase):
             signers.insert(0, (cls.signed_by_2_5, cls.work / "2.5/usr/bin/osslsigncode"))
         with timestamp_server(cls.work) as address:
             for folder, tool in signers:
-                cls.run_in(tree, ["cmake", "--preset", "windows", f"-DOSSLSIGNCODE={tool}"], env)
-                cls.run_in(tree, ["cpack", "--preset", "windows"],
+                cls.run_in(tree, ["cmake", "--preset", "release", f"-DOSSLSIGNCODE={tool}"], env)
+                cls.run_in(tree, ["cpack", "--preset", "release"],
                            dict(env, ROLEKIT_SIGNING_PFX=str(cls.work / "signer.pfx"),
                                 ROLEKIT_SIGNING_PASSWORD="throwaway pass", ROLEKIT_TIMESTAMP_URL=address))
                 shutil.copytree(tree / "build/windows/release", folder)
-        cls.run_in(tree, ["cpack", "--preset", "windows"], env)  # the plain command again
+        cls.run_in(tree, ["cpack", "--preset", "release"], env)  # the plain command again
         # A commit is named in full, and an edit that is not committed is named as such.
-        cls.short_id = subprocess.run(["cmake", "--preset", "windows"], cwd=tree, capture_output=True, text=True,
+        cls.short_id = subprocess.run(["cmake", "--preset", "release"], cwd=tree, capture_output=True, text=True,
                                       env=dict(env, ROLEKIT_SOURCE_COMMIT=cls.commit[:12]))
         # (The first tree's release is made: only its bill of materials is made again.)
         (cls.builds[0] / "README.md").write_bytes((cls.builds[0] / "README.md").read_bytes() + b"\n")
-        cls.run_in(cls.builds[0], ["cmake", "--build", "--preset", "windows", "--target", "bill_of_materials"],
+        cls.run_in(cls.builds[0], ["cmake", "--build", "--preset", "release", "--target", "bill_of_materials"],
                    os.environ)
         cls.bill_with_changes = (cls.builds[0] / "build/windows" / SPDX).read_bytes()
 
@@ -513,8 +511,7 @@ class Reprotest(unittest.TestCase):
             shutil.copytree(SOURCE, tree, ignore=shutil.ignore_patterns("build", "__pycache__"))
             # One compiler job at a time, as CTest counts this test for one core.
             build = " && ".join(f"{command} >/dev/null" for command in (
-                "cmake --preset windows -DBUILD_TESTING=OFF", "cmake --build --preset windows --parallel 1",
-                "cpack --preset windows"))
+                "cmake --preset release", "cmake --build --preset release --parallel 1", "cpack --preset release"))
             artefacts = " ".join(f"build/windows/{artefact}" for artefact in Release.ARTEFACTS)
             env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
             # Not varied: the order of directory entries (needs disorderfs and
