@@ -29,6 +29,19 @@ install(TARGETS rolekit RUNTIME DESTINATION .)
 install(FILES ${crlf} ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX} DESTINATION .)
 install(FILES ${crlf_pages} DESTINATION docs)
 
+# The installers' tools: the release is not made without them
+# (ReleasePreBuild.cmake), and the tests of the installers need them too.
+find_program(MAKENSIS makensis)
+find_program(WIXL wixl)
+find_program(MSIBUILD msibuild)
+find_program(FAKETIME faketime)
+foreach(tool IN ITEMS MAKENSIS WIXL MSIBUILD FAKETIME)
+  if(NOT ${tool})
+    string(TOLOWER ${tool} name)
+    message(WARNING "${name} was not found: cpack makes no release without it, and the tests of the example "
+                    "installers are left out. tools/install-deps installs it; configure again after.")
+  endif()
+endforeach()
 find_program(OSSLSIGNCODE osslsigncode)
 # CPack hands its scripts only its own variables: everything else they need,
 # the built files' paths included, is written here for them to read.

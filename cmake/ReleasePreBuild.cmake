@@ -78,8 +78,8 @@ foreach(target IN ITEMS amd64-unicode x86-unicode)
     set(setup ${release}-setup-x86.exe)
   endif()
   execute_process(
-    COMMAND ${ROLEKIT_MAKENSIS} -V2 -DTARGET=${target} -DROLEKIT_EXE=${staged} -DNOTICES=${ROLEKIT_NOTICES}
-            -DOUTFILE=${setup} ${ROLEKIT_SOURCE_DIR}/examples/nsis/rolekit.nsi
+    COMMAND ${ROLEKIT_CMAKE} -DMAKENSIS=${ROLEKIT_MAKENSIS} -DTARGET=${target} -DROLEKIT_EXE=${staged}
+            -DNOTICES=${ROLEKIT_NOTICES} -DOUTPUT=${setup} -P ${CMAKE_CURRENT_LIST_DIR}/BuildNsis.cmake
     COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 file(MAKE_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi)

@@ -31,9 +31,6 @@ endif()
 if(ROLEKIT_RELEASE)
   include(cmake/Provenance.cmake)
   include(cmake/BillOfMaterials.cmake)
-  # What the examples build goes apart from the installers, which are what
-  # build/windows/examples/ holds.
-  set(ROLEKIT_EXAMPLES_DIR ${PROJECT_BINARY_DIR}/examples)
   add_subdirectory(examples examples-build)
   include(cmake/Release.cmake)
 endif()

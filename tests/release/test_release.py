@@ -204,8 +204,7 @@ class Release(unittest.TestCase):
     RELEASE = [f"rolekit-{VERSION}-win64.zip", f"rolekit-{VERSION}-win64.zip.sha256", SPDX,
                f"rolekit-{VERSION}-win64.buildinfo", f"rolekit-{VERSION}-setup.exe",
                f"rolekit-{VERSION}-setup-x86.exe", f"rolekit-{VERSION}.msi"]
-    ARTEFACTS = ["rolekit.exe", "examples-build/rolekit_custom_action.dll", "examples/rolekit-setup.exe",
-                 "examples/rolekit-setup-x86.exe", "examples/rolekit.msi", *(f"release/{name}" for name in RELEASE)]
+    ARTEFACTS = ["rolekit.exe", "examples-build/rolekit_custom_action.dll", *(f"release/{name}" for name in RELEASE)]
     SIGNED = ["rolekit.exe", f"rolekit-{VERSION}-setup.exe", f"rolekit-{VERSION}-setup-x86.exe",
               f"rolekit-{VERSION}.msi"]
 
