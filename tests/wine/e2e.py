@@ -12,7 +12,6 @@ bits of the exit code.
 """
 
 import contextlib
-import os
 import re
 import shutil
 import sys
@@ -24,15 +23,16 @@ import launch
 import prefixes
 import standin
 
-# What ships: the release that cpack made, its zip unpacked into each prefix
-# where Explorer's "Extract All" puts it, in a folder named after the zip.
-RELEASE = Path(os.environ["ROLEKIT_RELEASE"])
-RELEASE_VERSION = os.environ["ROLEKIT_VERSION"]
+# What ships: the release that cpack made in the build folder, its zip
+# unpacked into each prefix where Explorer's "Extract All" puts it, in a
+# folder named after the zip.
+RELEASE = launch.built("release")
+RELEASE_VERSION = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", launch.built("CMakeCache.txt").read_text(),
+                            re.M)[1]
 ZIP = RELEASE / f"rolekit-{RELEASE_VERSION}-win64.zip"
 UNPACKED = "C:\\" + ZIP.stem
 ROLEKIT = UNPACKED + r"\rolekit.exe"
-STANDIN = Path(os.environ["ROLEKIT_STANDIN"])
-REPORT_EXIT = Path(os.environ["ROLEKIT_REPORT_EXIT"])
+STANDIN = launch.built("tests/wine/standin_dism.exe")
 SOURCE = Path(__file__).resolve().parents[2]
 README = SOURCE / "README.md"
 
@@ -154,14 +154,16 @@ class WinePrefix:
     def say(self, line):
         print(f"{self.id()}: {line}", file=sys.stderr)
 
-    def attempt(self, arguments=None, tool_exit=0, program=None, cwd=None, starts_dism=False, **extra):
+    def attempt(self, arguments=None, tool_exit=0, program=None, cwd=None, starts_dism=False, trace=False, **extra):
         """One run of program (rolekit.exe unless said; one inside the prefix
-        by its Windows path) with the arguments, from report_exit.exe: its
-        outcome. With starts_dism, a run that started no dism.exe counts as
-        one in which Wine could not start something."""
+        by its Windows path) with the arguments, the stand-in set to exit with
+        tool_exit and extra added to the environment: its outcome. With
+        starts_dism, a run that started no dism.exe counts as one in which
+        Wine could not start something."""
         type(self).runs += 1
-        return launch.run_program(self.env, REPORT_EXIT, program or ROLEKIT, arguments, tool_exit,
-                                  self.work / f"run-{self.runs}", cwd or self.work, starts_dism=starts_dism, **extra)
+        env = dict(self.env, ROLEKIT_STANDIN_EXIT=str(tool_exit), **extra)
+        return launch.run_program(env, program or ROLEKIT, arguments, self.work / f"run-{self.runs}",
+                                  cwd or self.work, trace, starts_dism)
 
     def run_rolekit(self, *arguments, again=True, **options):
         """A run, as attempt() makes it, once it ran: should Wine fail to start

@@ -1,9 +1,12 @@
 """The one way the harness starts a process under Wine, and what came of it.
 
-Every start ends in one of three outcomes: the program ran, with its exit
+Every start ends in one of four outcomes: the program ran, with its exit
 code; Wine could not start it (or something it starts), with Wine's reason;
-or it ran out of time. Wine's own lines (its err channel, the loader's
-messages, a trace) are kept apart from the program's output.
+it ran out of time; or Wine ended it after it had started something. Wine's
+own lines (its err channel, the loader's messages, a trace) are kept apart
+from the program's output. Only retried() decides, by the outcome alone,
+whether a run is made again; a fault of the harness itself raises
+HarnessFault, and is never an outcome.
 
 On a loaded machine Wine has been seen to fail a CreateProcessW at any depth:
 report_exit.exe's start of the program, Wine's cmd starting rolekit.exe
@@ -15,6 +18,7 @@ level down (no dism.exe ran where one should have), the reason says what was
 seen, not whose fault it was: rolekit's own would happen twice.
 """
 
+import os
 import re
 import subprocess
 import sys
@@ -66,8 +70,24 @@ class TimedOut:
     wine: tuple = ()
 
 
+@dataclass(frozen=True)
+class Crashed:
+    program: str
+    code: int  # what Wine ended it with
+    wine: tuple = ()
+
+
+# Every start is given this long; none of the harness's takes a tenth of it.
+TIMEOUT = 600
+
+
 class WineFailed(Exception):
-    """Wine could not start a program (again, where that was tried), or a program ran out of time."""
+    """A program did not run to its end: Wine could not start it (again,
+    where that was tried), it ran out of time, or Wine ended it."""
+
+
+class HarnessFault(Exception):
+    """The harness's own set-up failed: no outcome of Wine's or of rolekit's."""
 
 
 class Unstarted(Exception):
@@ -77,6 +97,11 @@ class Unstarted(Exception):
     def __init__(self, outcome):
         super().__init__(f"{outcome.program} did not start: {outcome.reason}")
         self.outcome = outcome
+
+
+def built(name):
+    """A file of the Windows build folder that the tests are given, ROLEKIT_BUILD_DIR."""
+    return Path(os.environ["ROLEKIT_BUILD_DIR"], name)
 
 
 def windows_path(path):
@@ -104,7 +129,7 @@ def split(stderr):
             tuple(line.rstrip(b"\r\n") for line in lines if WINE_LINE.match(line)))
 
 
-def launch(argv, env, cwd=None, timeout=600):
+def launch(argv, env, cwd=None):
     """Runs argv, a command that starts a Windows program under Wine: its
     outcome. The output goes to files, not pipes: the wineserver and the
     services a first start leaves running inherit them, and would hold a
@@ -113,9 +138,9 @@ def launch(argv, env, cwd=None, timeout=600):
     with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
         try:
             done = subprocess.run([str(part) for part in argv], env=env, cwd=cwd, stdout=stdout, stderr=stderr,
-                                  timeout=timeout)
+                                  timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
-            return TimedOut(program, timeout, split(read(stderr))[1])
+            return TimedOut(program, TIMEOUT, split(read(stderr))[1])
         output, (own, wine) = read(stdout), split(read(stderr))
     refused = [line for line in wine if WINE_CANNOT_START.match(line)]
     if done.returncode != 0 and refused:
@@ -136,44 +161,39 @@ def step(argv, env, cwd=None):
                                             stderr=f"{outcome}{said(outcome.wine)}")
 
 
-def run_program(env, report_exit, program, arguments, tool_exit, scratch, cwd, trace=False, starts_dism=False,
-                **extra):
-    """Runs program with the command-line tail arguments (verbatim; None for
-    none) from report_exit.exe, with the stand-in set to exit with tool_exit;
-    extra adds to the environment (the stand-in's and report_exit's switches,
-    a locale). Its records and the exit code go to files named from scratch.
-    With starts_dism, a run that started no dism.exe is one that Wine could
-    not start something in. With trace, Wine traces the program, and the
-    outcome has the calls it made."""
-    if trace:
-        extra["ROLEKIT_TEST_WINEDEBUG"] = relay.TRACE
+def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=False):
+    """program with the command-line tail arguments (verbatim; None for none),
+    started from report_exit.exe in the environment env, which also steers
+    the stand-in (ROLEKIT_STANDIN_*, docs/developing/testing.md): its outcome. Its records and exit code go to files named from scratch. With
+    starts_dism, a run that started no dism.exe is one that Wine could not
+    start something in. With trace, Wine traces the program, and the outcome
+    has the calls it made."""
     log, result = Path(f"{scratch}.dism.log"), Path(f"{scratch}.exit")
     command = f'"{windows_path(program)}"' + ("" if arguments is None else " " + arguments)
-    env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log),
-               ROLEKIT_STANDIN_EXIT=str(tool_exit), **extra)
-    outcome = launch(["wine", Path(report_exit).resolve(), windows_path(result)], env, cwd)
+    env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log))
+    if trace:
+        env["ROLEKIT_TEST_WINEDEBUG"] = relay.TRACE
+    outcome = launch(["wine", built("tests/wine/report_exit.exe"), windows_path(result)], env, cwd)
     if not isinstance(outcome, Ran):
         return outcome
     launches = standin.read_records(log)
     written = result.read_text().split() if result.exists() else []
     name = re.split(r"[\\/]", str(program))[-1]
     if outcome.code in REPORT_EXIT_OWN_FAULTS:
-        raise RuntimeError(f"report_exit.exe could not run {name}: {REPORT_EXIT_OWN_FAULTS[outcome.code]}")
+        raise HarnessFault(f"report_exit.exe could not run {name}: {REPORT_EXIT_OWN_FAULTS[outcome.code]}")
+    wine, calls, cmd = outcome.wine, None, CMD_CANNOT_START.search(outcome.stdout + outcome.stderr)
     if outcome.code == REPORT_EXIT_COULD_NOT_START:
-        return CouldNotStart(name, f"CreateProcessW failed with error {written[1]}", outcome.wine)
+        return CouldNotStart(name, f"CreateProcessW failed with error {written[1]}", wine)
     if outcome.code != 0 or len(written) != 2:
         # report_exit.exe has no such code of its own: Wine ended it.
         if launches:
-            raise RuntimeError(f"report_exit.exe ended with {outcome.code} after dism.exe ran{said(outcome.wine)}")
-        return CouldNotStart("report_exit.exe", f"Wine ended it with {outcome.code} before it wrote a result",
-                             outcome.wine)
+            return Crashed("report_exit.exe", outcome.code, wine)
+        return CouldNotStart("report_exit.exe", f"Wine ended it with {outcome.code} before it wrote a result", wine)
     code, code_page = map(int, written)
-    wine, calls = outcome.wine, None
     if trace:
         calls = relay.platform_calls([line for line in wine if relay.is_trace(line)],
                                      relay.image_size(unix_path(program, env)))
         wine = tuple(line for line in wine if not relay.is_trace(line))
-    cmd = CMD_CANNOT_START.search(outcome.stdout + outcome.stderr)
     if cmd and not launches:
         return CouldNotStart(cmd[1].decode("utf-8", "replace"), f"Wine's cmd could not start it ({code})", wine)
     if starts_dism and not launches:
@@ -187,6 +207,8 @@ def ran(outcome):
         raise WineFailed(f"{outcome.program} did not start: {outcome.reason}{said(outcome.wine)}")
     if isinstance(outcome, TimedOut):
         raise WineFailed(f"{outcome.program} ran for more than {outcome.seconds} s{said(outcome.wine)}")
+    if isinstance(outcome, Crashed):
+        raise WineFailed(f"Wine ended {outcome.program} with {outcome.code} after dism.exe ran{said(outcome.wine)}")
     return outcome
 
 

@@ -1,7 +1,7 @@
 """Throwaway Wine prefixes, each standing for one Windows edition.
 
 Making a prefix takes seconds, so a template per edition (standin.editions())
-is made once under ROLEKIT_WINE_TEMPLATES, and every run works in a copy of
+is made once in the build folder's wine-templates/, and every run works in a copy of
 it: the recording dism.exe stand-in in its system32, told the edition's
 features, and a wineserver kept alive for as long as the copy is in use.
 
@@ -21,7 +21,7 @@ from pathlib import Path
 
 import relay
 import standin
-from launch import launch, step
+from launch import built, launch, step
 
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
 PRODUCT_OPTIONS = r"HKLM\System\CurrentControlSet\Control\ProductOptions"
@@ -107,7 +107,7 @@ def template(edition, arch="win64"):
     made on first use from a new prefix, which wineboot takes the longest to
     make and is made once for all editions."""
     wanted = standin.editions()[edition]
-    root = Path(os.environ.get("ROLEKIT_WINE_TEMPLATES", Path(tempfile.gettempdir()) / "rolekit-wine-templates"))
+    root = built("wine-templates")
     root.mkdir(parents=True, exist_ok=True)
     # A 32-bit prefix has one registry view; a 64-bit program's keys are in the 64-bit one.
     view = ["/reg:64"] if arch == "win64" else []
@@ -163,7 +163,7 @@ def prefix(edition="windows-10-11", standin_exe=None, arch="win64"):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def run(edition, standin_exe, program, arguments):
-    """program with arguments in a fresh prefix: its outcome."""
-    with prefix(edition, standin_exe) as (_, env):
-        return launch(["wine", program, *arguments], env, timeout=1200)
+def run(edition, program, arguments):
+    """program with arguments in a fresh prefix, with the build's stand-in: its outcome."""
+    with prefix(edition, built("tests/wine/standin_dism.exe")) as (_, env):
+        return launch(["wine", program, *arguments], env)

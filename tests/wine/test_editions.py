@@ -22,9 +22,9 @@ RUNS = (["Kestrel"], ["Orrery"], ["Kestrel", "Orrery"], ["Kestrel,Orrery"])
 README_COLUMNS = {0: 0, 1: 1, 3: 2}
 ANSWERS = {"enabled": "yes", "50": "partial (exit 50)", "refused": "no"}
 
-# The questions rolekit must ask the platform, and what it then does: an
-# edition, the arguments, the OS questions (None: nothing converted), whether
-# it launches DISM.
+# The questions rolekit must ask the platform, and what it then does, a row
+# for each edition: the arguments, the OS questions (None: nothing
+# converted), whether it launches DISM.
 TRACED = [
     ("windows-10-11", "Kestrel,kestrel,Orrery", [VERSION, *BY_TYPE, VERSION, *BY_TYPE, EDITION], True),
     ("server-2016-and-later", "Orrery", [EDITION, VERSION], True),
@@ -33,6 +33,11 @@ TRACED = [
     ("server-2008-r2", "Orrery,Kestrel", [EDITION, VERSION, VERSION, *BY_TYPE], True),
     ("windows-7", "Nightjar,,/?", [], False),
     ("windows-8.1", None, None, False),
+    ("windows-8", "Orrery", [EDITION], True),
+    ("servercore-container", "Tamarind", [VERSION, *BY_TYPE], True),
+    ("server-registry-silent", "Lanternfly,Orrery", [VERSION, *BY_TYPE, EDITION, VERSION], True),
+    ("server-core-2012-r2", "Kestrel", [VERSION, *BY_LEVELS], True),
+    ("server-2012", "Orrery,Kestrel", [EDITION, VERSION, VERSION, *BY_LEVELS[:3]], True),
 ]
 
 
@@ -106,14 +111,13 @@ class Edition(e2e.WinePrefix):
                         self.assertEqual(answer[README_COLUMNS[column]], ANSWERS[outcome])
 
     def test_the_platform_is_asked_once_per_token_and_told_exactly_this(self):
-        for edition, arguments, questions, launched in TRACED:
-            if edition == self.EDITION:
-                run = self.run_rolekit(arguments, trace=True, starts_dism=launched)
-                self.assertEqual(run.stderr, b"")
-                expected = ([] if questions is None else CONVERT + questions) + (
-                    LAUNCH + WAIT + EXIT_AFTER_WAIT if launched else EXIT)
-                self.assertEqual(run.calls, expected)
-                self.assertEqual(len(run.launches), int(launched))
+        ((arguments, questions, launched),) = [row[1:] for row in TRACED if row[0] == self.EDITION]
+        run = self.run_rolekit(arguments, trace=True, starts_dism=launched)
+        self.assertEqual(run.stderr, b"")
+        expected = ([] if questions is None else CONVERT + questions) + (
+            LAUNCH + WAIT + EXIT_AFTER_WAIT if launched else EXIT)
+        self.assertEqual(run.calls, expected)
+        self.assertEqual(len(run.launches), int(launched))
 
 
 def load_tests(loader, tests, pattern):

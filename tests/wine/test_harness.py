@@ -27,6 +27,7 @@ class Policy(unittest.TestCase):
             ([launch.Unstarted(UNSTARTED), RAN], 2, RAN),
             ([launch.Ran(0x800F081F, b"", b"")], 1, launch.Ran(0x800F081F, b"", b"")),  # the product's failure
             ([launch.TimedOut("rolekit.exe", 600)], 1, None),
+            ([launch.Crashed("report_exit.exe", 1)], 1, None),  # after dism.exe ran: never again
         ]
         for given, attempts, outcome in cases:
             with self.subTest(given=given):
@@ -53,15 +54,16 @@ class Policy(unittest.TestCase):
     def test_a_start_that_failed_at_any_depth_is_one_that_wine_could_not_start(self):
         cmd = b"Can't recognize '\"C:\\rk\\rolekit.exe\" Kestrel' as an internal or external command, or batch script."
         cases = [  # report_exit's exit code, what it wrote, the output, whether dism.exe ran and should have,
-            # which program did not start (None: all ran)
-            (102, "error\n1455\n", b"", False, False, "rolekit.exe"),
-            (1, "", b"", False, False, "report_exit.exe"),
-            (0, "9009\n1252\n", cmd, False, False, '"C:\\rk\\rolekit.exe" Kestrel'),
-            (0, "1603\n1252\n", b"", False, True, "dism.exe"),
+            # the outcome and the program it names (None: a Ran)
+            (102, "error\n1455\n", b"", False, False, ("CouldNotStart", "rolekit.exe")),
+            (1, "", b"", False, False, ("CouldNotStart", "report_exit.exe")),
+            (1, "", b"", True, True, ("Crashed", "report_exit.exe")),
+            (0, "9009\n1252\n", cmd, False, False, ("CouldNotStart", '"C:\\rk\\rolekit.exe" Kestrel')),
+            (0, "1603\n1252\n", b"", False, True, ("CouldNotStart", "dism.exe")),
             (0, "2\n1252\n", b"", False, False, None),  # a launch that fails is the product's own outcome
             (0, "50\n1252\n", b"", True, True, None),
         ]
-        with tempfile.TemporaryDirectory() as work:
+        with tempfile.TemporaryDirectory() as work, mock.patch.dict(os.environ, ROLEKIT_BUILD_DIR=work):
             for number, (parent, written, output, ran, starts_dism, unstarted) in enumerate(cases):
                 scratch = Path(work) / str(number)
                 Path(f"{scratch}.exit").write_text(written)
@@ -69,9 +71,10 @@ class Policy(unittest.TestCase):
                     Path(f"{scratch}.dism.log").write_text("image=x\ncommand=x\nleft-off=Child:Parent\n\n")
                 with self.subTest(written=written, output=output), \
                         mock.patch.object(launch, "launch", return_value=launch.Ran(parent, b"", output)):
-                    outcome = launch.run_program({}, "report_exit.exe", Path(work) / "rolekit.exe", "Kestrel", 0,
-                                                 scratch, work, starts_dism=starts_dism)
-                    self.assertEqual(getattr(outcome, "program", None), unstarted, outcome)
+                    outcome = launch.run_program({}, Path(work) / "rolekit.exe", "Kestrel", scratch, work,
+                                                 starts_dism=starts_dism)
+                    self.assertEqual(None if isinstance(outcome, launch.Ran) else
+                                     (type(outcome).__name__, outcome.program), unstarted, outcome)
 
 
 class Tables(unittest.TestCase):
@@ -107,10 +110,10 @@ class Prefixes(unittest.TestCase):
             if argv[0] == "winecfg":
                 raise subprocess.CalledProcessError(1, argv, stderr="winecfg failed")
 
-        with tempfile.TemporaryDirectory() as root, mock.patch.dict(os.environ, ROLEKIT_WINE_TEMPLATES=root), \
+        with tempfile.TemporaryDirectory() as build, mock.patch.dict(os.environ, ROLEKIT_BUILD_DIR=build), \
                 mock.patch.object(prefixes, "step", step), mock.patch("sys.stderr", io.StringIO()) as said:
             self.assertRaises(subprocess.CalledProcessError, prefixes.template, "windows-7")
-            self.assertEqual(sorted(path.name for path in Path(root).iterdir()),
+            self.assertEqual(sorted(path.name for path in Path(build, "wine-templates").iterdir()),
                              ["new-win64", "new-win64.lock", "windows-7.lock"])
         self.assertEqual(said.getvalue().count("making the Wine prefix windows-7 failed (winecfg failed)"), 2)
 

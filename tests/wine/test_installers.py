@@ -3,7 +3,6 @@ success, restart due and failure: each must start rolekit, and so dism.exe,
 once, and report the outcome as its own."""
 
 import dataclasses
-import os
 import re
 import shutil
 import struct
@@ -29,11 +28,11 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
     The 32-bit NSIS installer's cases need 32-bit Wine, and are skipped
     without it."""
 
-    # The installers as the release ships them; beside them, test builds of
-    # variants that no release has (ROLEKIT_TEST_INSTALLERS).
+    # The installers as the release ships them; beside the harness's
+    # programs, test builds of variants that no release has.
     NSIS, NSIS32, MSI = (e2e.RELEASE / f"rolekit-{e2e.RELEASE_VERSION}{end}"
                          for end in ("-setup.exe", "-setup-x86.exe", ".msi"))
-    UNSTARTABLE = Path(os.environ["ROLEKIT_TEST_INSTALLERS"])
+    UNSTARTABLE = launch.built("tests/wine")
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
     WINE32 = "needs 32-bit Wine, which wine32:i386 brings"
 
@@ -163,7 +162,7 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
     def test_on_32_bit_windows_the_32_bit_installer_refuses(self):
         def attempt():
             with prefixes.prefix(self.EDITION, arch="win32") as (_, env):
-                return launch.launch(["wine", self.NSIS32, "/S"], env, timeout=120)
+                return launch.launch(["wine", self.NSIS32, "/S"], env)
 
         run = launch.retried(attempt, lambda: None, self.say)
         self.assertEqual((run.code, run.stdout), (216, b""))  # ERROR_EXE_MACHINE_TYPE_MISMATCH

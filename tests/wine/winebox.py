@@ -22,15 +22,15 @@ def quote(argument):
 
 
 def demo(options):
-    templates = Path(options.rolekit).resolve().parent / "wine-templates"
-    os.environ.setdefault("ROLEKIT_WINE_TEMPLATES", str(templates))
+    # The build that made rolekit.exe has the stand-in and report_exit.exe too.
+    os.environ["ROLEKIT_BUILD_DIR"] = str(Path(options.rolekit).resolve().parent)
     arguments = " ".join(quote(a) for a in options.products) if options.products else None
     print(f"rolekit.exe {arguments or ''} on a Wine prefix standing for {options.edition}")
 
     def attempt():
-        with prefixes.prefix(options.edition, options.standin) as (path, env):
-            return launch.run_program(env, options.report_exit, options.rolekit, arguments, options.tool_exit,
-                                      path / "demo", path)
+        with prefixes.prefix(options.edition, launch.built("tests/wine/standin_dism.exe")) as (path, env):
+            return launch.run_program(dict(env, ROLEKIT_STANDIN_EXIT=str(options.tool_exit)), options.rolekit,
+                                      arguments, path / "demo", path)
 
     try:
         run = launch.retried(attempt, lambda: None)
@@ -65,15 +65,13 @@ def main():
     show = sub.add_parser("demo", help="run rolekit.exe once and show what it launched")
     show.add_argument("--edition", choices=standin.editions(), default="windows-10-11")
     show.add_argument("--tool-exit", type=lambda text: int(text, 0), default=0)
-    for option in ("--rolekit", "--standin", "--report-exit"):
-        show.add_argument(option, required=True)
+    show.add_argument("--rolekit", required=True)
     show.add_argument("products", nargs="*")
     options = parser.parse_args()
     if options.command == "demo":
         return demo(options)
     try:
-        outcome = launch.retried(lambda: prefixes.run(options.edition, os.environ.get("ROLEKIT_STANDIN"),
-                                                      options.program, options.args), lambda: None)
+        outcome = launch.retried(lambda: prefixes.run(options.edition, options.program, options.args), lambda: None)
     except launch.WineFailed as error:
         print(f"winebox: {error}", file=sys.stderr)
         return 125
