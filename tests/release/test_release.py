@@ -21,9 +21,11 @@ from pathlib import Path
 import jsonschema
 import pefile
 
-ROLEKIT = Path(os.environ["ROLEKIT_EXE"])
-SOURCE = Path(os.environ["ROLEKIT_SOURCE_DIR"])
-VERSION = os.environ["ROLEKIT_VERSION"]  # four-part, from the CMake project
+BUILD = Path(os.environ["ROLEKIT_BUILD_DIR"])
+ROLEKIT = BUILD / "rolekit.exe"
+SOURCE = Path(__file__).resolve().parents[2]
+# Four-part, from the CMake project.
+VERSION = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", (BUILD / "CMakeCache.txt").read_text(), re.M)[1]
 SPDX = f"rolekit-{VERSION}-win64.spdx.json"
 
 RT_VERSION, RT_MANIFEST, LANG_EN_US = 16, 24, 0x0409
@@ -523,7 +525,7 @@ class Reprotest(unittest.TestCase):
 
 class SecondManifest(unittest.TestCase):
     def test_a_second_manifest_fails_the_build(self):
-        build = subprocess.run(["cmake", "--build", os.environ["ROLEKIT_BUILD_DIR"], "--target", "rolekit_two_manifests"],
+        build = subprocess.run(["cmake", "--build", BUILD, "--target", "rolekit_two_manifests"],
                                capture_output=True, text=True)
         self.assertNotEqual(build.returncode, 0)
         self.assertIn("multiple non-default manifests", build.stdout + build.stderr)
