@@ -12,93 +12,65 @@ namespace {
 constexpr wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr wchar_t kServerLevels[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Server\\ServerLevels";
 
+// A value a machine carries: a DWORD of its number, or text of the given type.
 struct Value {
+  const wchar_t* key;
   const wchar_t* name;
-  DWORD type;
-  std::wstring text;  // for the string types
-  DWORD number = 0;   // for REG_DWORD
+  DWORD number = 1;
+  DWORD type = REG_DWORD;
+  std::wstring text = L"";
 };
 
-HKEY Create(const wchar_t* path) {
-  HKEY key = nullptr;
-  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  return key;
+Value Type(std::wstring text, DWORD type = REG_SZ) {
+  return {kCurrentVersion, L"InstallationType", 0, type, text};
 }
-
-void Set(HKEY key, const Value& value) {
-  const DWORD dword = value.number;
-  const auto* data = value.type == REG_DWORD ? reinterpret_cast<const BYTE*>(&dword)
-                                             : reinterpret_cast<const BYTE*>(value.text.c_str());
-  const DWORD size =
-      value.type == REG_DWORD ? sizeof dword : static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(RegSetValueExW(key, value.name, 0, value.type, data, size), ERROR_SUCCESS);
-}
-
-// The machine as a prefix starts it: no ServerLevels key, no InstallationType.
-void Forget() {
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kServerLevels, KEY_WOW64_64KEY, 0);
-  const HKEY current = Create(kCurrentVersion);
-  RegDeleteValueW(current, L"InstallationType");
-  RegCloseKey(current);
-}
+Value Level(const wchar_t* name, DWORD number = 1) { return {kServerLevels, name, number}; }
 
 TEST(SystemOsFacts, IsServerCoreByServerLevelsElseByInstallationType) {
-  const DWORD sz = REG_SZ;
   const struct {
     const char* machine;
     bool levelsKey;
-    std::vector<Value> levels;
-    std::vector<Value> installationType;
+    std::vector<Value> values;
     bool core;
   } cases[] = {
-      {"nothing said", false, {}, {}, false},
-      {"Server Core by type", false, {}, {{L"InstallationType", sz, L"Server Core"}}, true},
-      {"Server by type", false, {}, {{L"InstallationType", sz, L"Server"}}, false},
-      {"Client by type", false, {}, {{L"InstallationType", sz, L"Client"}}, false},
-      {"a longer type", false, {}, {{L"InstallationType", sz, L"Server Core, and more"}}, false},
-      {"an expandable type", false, {}, {{L"InstallationType", REG_EXPAND_SZ, L"Server Core"}}, false},
-      {"Server Core by levels", true, {{L"ServerCore", REG_DWORD, {}, 1}}, {}, true},
-      {"Minimal Server Interface",
-       true,
-       {{L"ServerCore", REG_DWORD, {}, 1}, {L"Server-Gui-Mgmt", REG_DWORD, {}, 1}},
-       {},
-       false},
+      {"nothing said", false, {}, false},
+      {"Server Core by type", false, {Type(L"Server Core")}, true},
+      {"Server by type", false, {Type(L"Server")}, false},
+      {"Client by type", false, {Type(L"Client")}, false},
+      {"a longer type", false, {Type(L"Server Core, and more")}, false},
+      {"an expandable type", false, {Type(L"Server Core", REG_EXPAND_SZ)}, false},
+      {"Server Core by levels", true, {Level(L"ServerCore")}, true},
+      {"Minimal Server Interface", true, {Level(L"ServerCore"), Level(L"Server-Gui-Mgmt")}, false},
       {"full installation, whatever the type says",
        true,
-       {{L"ServerCore", REG_DWORD, {}, 1},
-        {L"Server-Gui-Mgmt", REG_DWORD, {}, 1},
-        {L"Server-Gui-Shell", REG_DWORD, {}, 1}},
-       {{L"InstallationType", sz, L"Server Core"}},
+       {Level(L"ServerCore"), Level(L"Server-Gui-Mgmt"), Level(L"Server-Gui-Shell"), Type(L"Server Core")},
        false},
       {"a GUI level that is text",
        true,
-       {{L"ServerCore", REG_DWORD, {}, 1}, {L"Server-Gui-Mgmt", sz, L"1"}},
-       {},
+       {Level(L"ServerCore"), {kServerLevels, L"Server-Gui-Mgmt", 0, REG_SZ, L"1"}},
        true},
-      {"a core level that is text", true, {{L"ServerCore", sz, L"1"}}, {}, false},
+      {"a core level that is text", true, {{kServerLevels, L"ServerCore", 0, REG_SZ, L"1"}}, false},
       // Where the key is there, it decides alone.
-      {"core level 0",
-       true,
-       {{L"ServerCore", REG_DWORD, {}, 0}},
-       {{L"InstallationType", sz, L"Server Core"}},
-       false},
-      {"an empty levels key", true, {}, {{L"InstallationType", sz, L"Server Core"}}, false},
+      {"core level 0", true, {Level(L"ServerCore", 0), Type(L"Server Core")}, false},
+      {"an empty levels key", true, {Type(L"Server Core")}, false},
   };
   for (const auto& c : cases) {
-    Forget();
-    if (c.levelsKey) {
-      const HKEY levels = Create(kServerLevels);
-      for (const Value& value : c.levels) Set(levels, value);
-      RegCloseKey(levels);
+    // The machine as a prefix starts it: no ServerLevels key, no InstallationType.
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kServerLevels, KEY_WOW64_64KEY, 0);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, L"InstallationType");
+    HKEY levels = nullptr;
+    if (c.levelsKey)
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServerLevels, 0, nullptr, 0, KEY_WRITE, nullptr, &levels, nullptr);
+    RegCloseKey(levels);
+    for (const Value& v : c.values) {
+      const bool dword = v.type == REG_DWORD;
+      const void* data = dword ? static_cast<const void*>(&v.number) : v.text.c_str();
+      const auto size = static_cast<DWORD>(dword ? sizeof v.number : (v.text.size() + 1) * sizeof(wchar_t));
+      ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, v.key, v.name, v.type, data, size), ERROR_SUCCESS)
+          << c.machine;
     }
-    const HKEY current = Create(kCurrentVersion);
-    for (const Value& value : c.installationType) Set(current, value);
-    RegCloseKey(current);
     EXPECT_EQ(SystemOsFacts().IsServerCore(), c.core) << c.machine;
   }
-  Forget();
 }
 
 }  // namespace

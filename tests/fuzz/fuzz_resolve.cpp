@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,12 +39,12 @@ OsFacts Answers(std::uint8_t bits) {
           .IsServerCore = [=] { return core; }};
 }
 
-// Every name any product needs on any system.
+// Every feature name the tests' table gives.
 const std::set<std::wstring_view> kCatalogue = [] {
   std::set<std::wstring_view> names;
-  for (std::uint8_t bits = 0; bits < 16; ++bits) {
-    const FeatureSet all = rolekit::ResolveFeatures(L"Kestrel,Orrery", Answers(bits));
-    names.insert(all.begin(), all.end());
+  for (const auto& row : rolekit::table::kRows) {
+    if (!row.part.starts_with(L"products"))
+      std::ranges::copy(rolekit::table::Part(row.part), std::inserter(names, names.end()));
   }
   return names;
 }();
@@ -54,20 +55,15 @@ const std::vector<std::wstring_view> kMessaging = rolekit::table::Part(L"messagi
 
 // Whether the set has every one of the names, or none of them.
 bool Holds(const FeatureSet& features, const std::vector<std::wstring_view>& names, bool wanted) {
-  return std::ranges::all_of(names, [&](std::wstring_view name) { return features.contains(name) == wanted; });
+  return std::ranges::all_of(names,
+                             [&](std::wstring_view name) { return features.contains(name) == wanted; });
 }
 
 bool IsIdentifier(const std::wstring& token, std::wstring_view identifier) {
-  if (token.size() != identifier.size()) return false;
-  for (std::size_t i = 0; i < token.size(); ++i) {
-    const wchar_t c = token[i];
-    const wchar_t folded = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
-    const wchar_t expected = identifier[i] >= L'A' && identifier[i] <= L'Z'
-                                 ? static_cast<wchar_t>(identifier[i] + (L'a' - L'A'))
-                                 : identifier[i];
-    if (folded != expected) return false;
-  }
-  return true;
+  const auto fold = [](wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+  };
+  return std::ranges::equal(token, identifier, {}, fold, fold);
 }
 
 bool OrdinalLess(std::wstring_view a, std::wstring_view b) {
@@ -106,9 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       token.push_back(c);
       continue;
     }
-    web = web || IsIdentifier(token, L"Kestrel") || IsIdentifier(token, L"Tamarind") ||
-          IsIdentifier(token, L"Lanternfly");
-    messaging = messaging || IsIdentifier(token, L"Orrery");
+    const auto named = [&](std::wstring_view part) {
+      return std::ranges::any_of(rolekit::table::Part(part),
+                                 [&](auto id) { return IsIdentifier(token, id); });
+    };
+    web = web || named(L"products-web");
+    messaging = messaging || named(L"products-messaging");
     token.clear();
   }
 
