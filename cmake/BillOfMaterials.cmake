@@ -3,7 +3,7 @@
 # records of the toolchain that built them, so that they name exactly what the
 # link took in.
 set(ROLEKIT_NOTICES ${PROJECT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
-set(ROLEKIT_SPDX ${PROJECT_BINARY_DIR}/rolekit-${PROJECT_VERSION}-win64.spdx.json)
+set(ROLEKIT_SPDX ${PROJECT_BINARY_DIR}/${ROLEKIT_FILE_SPDX})
 add_custom_command(OUTPUT ${ROLEKIT_NOTICES} ${ROLEKIT_SPDX}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/bill_of_materials.py
           --version ${PROJECT_VERSION} --executable $<TARGET_FILE:rolekit>

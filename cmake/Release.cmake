@@ -62,11 +62,11 @@ set(ROLEKIT_MAKENSIS "@MAKENSIS@")
 set(ROLEKIT_WIXL "@WIXL@")
 set(ROLEKIT_MSIBUILD "@MSIBUILD@")
 set(ROLEKIT_FAKETIME "@FAKETIME@")
-]] inputs @ONLY)
+@ROLEKIT_FILES@]] inputs @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/release-inputs.cmake CONTENT "${inputs}")
 
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_FILE_NAME rolekit-${PROJECT_VERSION}-win64)
+string(REGEX REPLACE "\\.zip$" "" CPACK_PACKAGE_FILE_NAME ${ROLEKIT_FILE_ZIP})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 # CPack works in a folder of its own and leaves the zip in release/, where
 # the scripts put the rest of the release together.

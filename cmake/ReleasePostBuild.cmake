@@ -11,7 +11,7 @@ foreach(archive IN LISTS CPACK_PACKAGE_FILES)
                   COMMAND_ERROR_IS_FATAL ANY)
   get_filename_component(name ${archive} NAME)
   file(SHA256 ${archive} digest)
-  file(WRITE ${ROLEKIT_RELEASE_DIR}/${name}.sha256 "${digest}  ${name}\n")
+  file(WRITE ${ROLEKIT_RELEASE_DIR}/${ROLEKIT_FILE_SUM} "${digest}  ${name}\n")
 endforeach()
 file(COPY ${ROLEKIT_SPDX} DESTINATION ${ROLEKIT_RELEASE_DIR})
 file(STRINGS ${ROLEKIT_SOURCE_MODIFIED} modified)
@@ -19,6 +19,6 @@ file(GLOB files LIST_DIRECTORIES false ${ROLEKIT_RELEASE_DIR}/*.sha256 ${ROLEKIT
                 ${ROLEKIT_RELEASE_DIR}/*.exe ${ROLEKIT_RELEASE_DIR}/*.msi)
 execute_process(
   COMMAND ${ROLEKIT_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/buildinfo.py
-          ${ROLEKIT_RELEASE_DIR}/rolekit-${ROLEKIT_VERSION}-win64.buildinfo ${ROLEKIT_VERSION}
+          ${ROLEKIT_RELEASE_DIR}/${ROLEKIT_FILE_BUILDINFO} ${ROLEKIT_VERSION}
           ${ROLEKIT_SOURCE_COMMIT} ${modified} ${ROLEKIT_SOURCE_DATE_EPOCH} ${CPACK_PACKAGE_FILES} ${files}
   COMMAND_ERROR_IS_FATAL ANY)

@@ -70,13 +70,11 @@ elseif(DEFINED ENV{ROLEKIT_SIGNING_PFX})
 endif()
 
 file(MAKE_DIRECTORY ${ROLEKIT_RELEASE_DIR})
-set(release ${ROLEKIT_RELEASE_DIR}/rolekit-${ROLEKIT_VERSION})
-set(installers ${release}-setup.exe ${release}-setup-x86.exe ${release}.msi)
-foreach(target IN ITEMS amd64-unicode x86-unicode)
-  set(setup ${release}-setup.exe)
-  if(target STREQUAL "x86-unicode")
-    set(setup ${release}-setup-x86.exe)
-  endif()
+set(targets amd64-unicode x86-unicode)
+set(setups ${ROLEKIT_RELEASE_DIR}/${ROLEKIT_FILE_SETUP} ${ROLEKIT_RELEASE_DIR}/${ROLEKIT_FILE_SETUP_X86})
+set(msi ${ROLEKIT_RELEASE_DIR}/${ROLEKIT_FILE_MSI})
+set(installers ${setups} ${msi})
+foreach(target setup IN ZIP_LISTS targets setups)
   execute_process(
     COMMAND ${ROLEKIT_CMAKE} -DMAKENSIS=${ROLEKIT_MAKENSIS} -DTARGET=${target} -DROLEKIT_EXE=${staged}
             -DNOTICES=${ROLEKIT_NOTICES} -DOUTPUT=${setup} -P ${CMAKE_CURRENT_LIST_DIR}/BuildNsis.cmake
@@ -86,7 +84,7 @@ file(MAKE_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi)
 execute_process(
   COMMAND ${ROLEKIT_CMAKE} -DWIXL=${ROLEKIT_WIXL} -DMSIBUILD=${ROLEKIT_MSIBUILD} -DFAKETIME=${ROLEKIT_FAKETIME}
           -DWXS=${ROLEKIT_SOURCE_DIR}/examples/msi/rolekit.wxs -DVERSION=${ROLEKIT_VERSION}
-          -DOUTPUT=${release}.msi -DROLEKIT_EXE=${staged} -DCUSTOM_ACTION_DLL=${ROLEKIT_CUSTOM_ACTION_DLL}
+          -DOUTPUT=${msi} -DROLEKIT_EXE=${staged} -DCUSTOM_ACTION_DLL=${ROLEKIT_CUSTOM_ACTION_DLL}
           -DNOTICES=${ROLEKIT_NOTICES} -DSOURCE_DATE_EPOCH=${ROLEKIT_SOURCE_DATE_EPOCH}
           -P ${CMAKE_CURRENT_LIST_DIR}/BuildMsi.cmake
   WORKING_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/msi

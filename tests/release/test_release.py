@@ -26,7 +26,10 @@ ROLEKIT = BUILD / "rolekit.exe"
 SOURCE = Path(__file__).resolve().parents[2]
 # Four-part, from the CMake project.
 VERSION = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", (BUILD / "CMakeCache.txt").read_text(), re.M)[1]
-SPDX = f"rolekit-{VERSION}-win64.spdx.json"
+# The release's file names, by what each file is.
+FILES = {what: name.replace("@VERSION@", VERSION) for what, name in
+         (line.split("\t") for line in (SOURCE / "cmake/release-files.tsv").read_text().splitlines()[1:])}
+SPDX = FILES["spdx"]
 
 RT_VERSION, RT_MANIFEST, LANG_EN_US = 16, 24, 0x0409
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
@@ -203,12 +206,9 @@ class Release(unittest.TestCase):
 
     maxDiff = None  # verify-release's whole report, when it differs
 
-    RELEASE = [f"rolekit-{VERSION}-win64.zip", f"rolekit-{VERSION}-win64.zip.sha256", SPDX,
-               f"rolekit-{VERSION}-win64.buildinfo", f"rolekit-{VERSION}-setup.exe",
-               f"rolekit-{VERSION}-setup-x86.exe", f"rolekit-{VERSION}.msi"]
+    RELEASE = list(FILES.values())
     ARTEFACTS = ["rolekit.exe", "examples-build/rolekit_custom_action.dll", *(f"release/{name}" for name in RELEASE)]
-    SIGNED = ["rolekit.exe", f"rolekit-{VERSION}-setup.exe", f"rolekit-{VERSION}-setup-x86.exe",
-              f"rolekit-{VERSION}.msi"]
+    SIGNED = ["rolekit.exe", FILES["setup"], FILES["setup-x86"], FILES["msi"]]
 
     @classmethod
     def setUpClass(cls):
@@ -284,17 +284,14 @@ class Release(unittest.TestCase):
                        check=True, capture_output=True)
 
     def archive(self, tree):
-        return tree / "build/windows/release" / f"rolekit-{VERSION}-win64.zip"
+        return tree / "build/windows/release" / FILES["zip"]
 
     def test_the_release_folders_hold_only_what_ships(self):
         build = self.builds[0] / "build/windows"
         self.assertEqual(sorted(p.name for p in (build / "release").iterdir()), sorted(self.RELEASE))
-        # The release's installers are the example installers, under its name.
-        installers = {f"rolekit-{VERSION}-setup.exe": "rolekit-setup.exe",
-                      f"rolekit-{VERSION}-setup-x86.exe": "rolekit-setup-x86.exe", f"rolekit-{VERSION}.msi": "rolekit.msi"}
-        self.assertEqual(sorted(p.name for p in (build / "examples").iterdir()), sorted(installers.values()))
-        for release, example in installers.items():
-            self.assertEqual(sha256(build / "release" / release), sha256(build / "examples" / example))
+        # The installers are built once, for the release: no other copy is left beside it.
+        installers = [p for pattern in ("*setup*.exe", "*.msi") for p in build.rglob(pattern)]
+        self.assertEqual(sorted(p.relative_to(build).parts[0] for p in installers), ["release"] * 3)
 
     def test_clean_builds_are_byte_identical(self):
         self.assertEqual(sha256(self.builds[0] / "build/windows/rolekit.exe"), sha256(ROLEKIT))
@@ -369,7 +366,7 @@ class Release(unittest.TestCase):
                           f"built from rolekit commit {self.commit} with SOURCE_DATE_EPOCH={self.epoch}"))
         # The buildinfo: the same commit and time, each release file's sum,
         # and the exact Debian version of each tool that made them.
-        buildinfo = (build / f"release/rolekit-{VERSION}-win64.buildinfo").read_text()
+        buildinfo = (build / "release" / FILES["buildinfo"]).read_text()
         self.assertIn(f"\nSource-Commit: {self.commit}\nSource-Modified: no\n", buildinfo)
         self.assertIn(f'"built from rolekit commit {self.commit} (with local changes) with',
                       self.bill_with_changes.decode())
@@ -435,7 +432,7 @@ class Release(unittest.TestCase):
         plain, changed, elsewhere, edited = (self.work / folder / name for folder in
                                              ("plain release", "changed", "elsewhere", "with changes"))
         shutil.copytree(self.builds[0] / "build/windows/release", plain.parent)
-        shutil.copyfile(plain.with_name(f"rolekit-{VERSION}.msi"), plain.with_name("rolekit-0.9.0.0.msi"))
+        shutil.copyfile(plain.with_name(FILES["msi"]), plain.with_name("rolekit-0.9.0.0.msi"))
         # As a browser saves a second download of the same name: the files beside it keep theirs.
         plain = plain.rename(plain.with_name(f"{plain.stem} (1).zip"))
         for folder in (changed.parent, elsewhere.parent, edited.parent):
@@ -451,8 +448,8 @@ class Release(unittest.TestCase):
                 target.writestr(info, data)
         # Built with another zlib than the one installed here, its buildinfo says; its
         # checksum and bill of materials beside it were changed too.
-        buildinfo = (self.signed / f"rolekit-{VERSION}-win64.buildinfo").read_text()
-        changed.with_name(f"rolekit-{VERSION}-win64.buildinfo").write_text(
+        buildinfo = (self.signed / FILES["buildinfo"]).read_text()
+        changed.with_name(FILES["buildinfo"]).write_text(
             re.sub(r"^ zlib1g \(= .*\)", " zlib1g (= 1:1.2.11.dfsg-0)", buildinfo, flags=re.M))
         changed.with_name(f"{name}.sha256").write_text(f"{'0' * 64}  {name}\n")
         changed.with_name(SPDX).write_bytes((self.signed / SPDX).read_bytes() + b" ")
@@ -483,7 +480,7 @@ class Release(unittest.TestCase):
                  *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
-                  f"rolekit-{VERSION}-win64.buildinfo (its checksums"]
+                  f"{FILES['buildinfo']} (its checksums"]
         expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
                     f"same     {checks[0]}",
                     f"note: {name}.sha256 names {name}, not {plain.name}; the checksum is compared all the same",

@@ -26,14 +26,17 @@ import standin
 # What ships: the release that cpack made in the build folder, its zip
 # unpacked into each prefix where Explorer's "Extract All" puts it, in a
 # folder named after the zip.
+SOURCE = Path(__file__).resolve().parents[2]
 RELEASE = launch.built("release")
 RELEASE_VERSION = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", launch.built("CMakeCache.txt").read_text(),
                             re.M)[1]
-ZIP = RELEASE / f"rolekit-{RELEASE_VERSION}-win64.zip"
+# The release's file names, by what each file is.
+FILES = {what: name.replace("@VERSION@", RELEASE_VERSION) for what, name in
+         (line.split("\t") for line in (SOURCE / "cmake/release-files.tsv").read_text().splitlines()[1:])}
+ZIP = RELEASE / FILES["zip"]
 UNPACKED = "C:\\" + ZIP.stem
 ROLEKIT = UNPACKED + r"\rolekit.exe"
 STANDIN = launch.built("tests/wine/standin_dism.exe")
-SOURCE = Path(__file__).resolve().parents[2]
 README = SOURCE / "README.md"
 
 SYSTEM32 = r"C:\windows\system32"

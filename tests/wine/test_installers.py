@@ -30,8 +30,7 @@ class Installers(e2e.WinePrefix, unittest.TestCase):
 
     # The installers as the release ships them; beside the harness's
     # programs, test builds of variants that no release has.
-    NSIS, NSIS32, MSI = (e2e.RELEASE / f"rolekit-{e2e.RELEASE_VERSION}{end}"
-                         for end in ("-setup.exe", "-setup-x86.exe", ".msi"))
+    NSIS, NSIS32, MSI = (e2e.RELEASE / e2e.FILES[what] for what in ("setup", "setup-x86", "msi"))
     UNSTARTABLE = launch.built("tests/wine")
     INSTALLED = Path("drive_c/Program Files/rolekit example/rolekit.exe")
     WINE32 = "needs 32-bit Wine, which wine32:i386 brings"
