@@ -1,12 +1,12 @@
-# The release, made by cmake --workflow --preset release in build/windows/release/:
-# rolekit-<version>-win64.zip with the executable, the batch recipe, the
-# detection script, the README, the changelog, the LICENSE, the third-party notices and the SPDX
-# bill of materials, all at its root (the recipe runs the rolekit.exe beside
-# it), and the documentation pages in docs/, where the README's links find
-# them; the pages for whoever builds rolekit, in docs/developing/, stay in
-# the source tree. Beside the zip: its SHA-256 sum, the bill of materials again, the
-# buildinfo and the example installers built around the release's own
-# rolekit.exe. Signing is asked for in the environment of one cpack run
+# The release, made by cmake --workflow --preset release in
+# build/windows/release/: rolekit-<version>-win64.zip with the executable,
+# the batch recipe, the detection script, the README, the changelog, the
+# LICENSE, the third-party notices and the SPDX bill of materials, all at its
+# root (the recipe runs the rolekit.exe beside it), and the documentation
+# pages in docs/, where the README's links find them; the pages for whoever
+# builds rolekit, in docs/developing/, stay in the source tree. Beside the
+# zip: its SHA-256 sum, the bill of materials again, the buildinfo and the
+# example installers built around the release's own rolekit.exe. Signing is asked for in the environment of one cpack run
 # (ReleasePreBuild.cmake), so it never outlives that release.
 #
 # Every text file of the zip has CRLF line endings: cmd needs them in the
@@ -14,7 +14,8 @@
 # written so).
 file(GLOB pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 set(text ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE
-         ${PROJECT_SOURCE_DIR}/examples/cmd/enable-features.cmd ${PROJECT_SOURCE_DIR}/examples/detect/detect-features.ps1)
+         ${PROJECT_SOURCE_DIR}/examples/cmd/enable-features.cmd
+         ${PROJECT_SOURCE_DIR}/examples/detect/detect-features.ps1)
 set(crlf ${text})
 list(TRANSFORM crlf REPLACE ".*/" "${PROJECT_BINARY_DIR}/crlf/")
 set(crlf_pages ${pages})

@@ -305,8 +305,8 @@ class Release(unittest.TestCase):
 
     def test_archive_holds_the_program_recipe_and_pages_with_its_checksum(self):
         pages = sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md"))
-        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "enable-features.cmd", "detect-features.ps1",
-                *pages]
+        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "detect-features.ps1",
+                "enable-features.cmd", *pages]
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
                 # The recipe runs the rolekit.exe beside it; the README's links find the pages.

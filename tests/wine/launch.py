@@ -77,7 +77,7 @@ class Crashed:
     wine: tuple = ()
 
 
-# Every start is given this long; none of the harness's takes a tenth of it.
+# Every start is given this long, far more than any of the harness's takes.
 TIMEOUT = 600
 
 
@@ -164,7 +164,8 @@ def step(argv, env, cwd=None):
 def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=False):
     """program with the command-line tail arguments (verbatim; None for none),
     started from report_exit.exe in the environment env, which also steers
-    the stand-in (ROLEKIT_STANDIN_*, docs/developing/testing.md): its outcome. Its records and exit code go to files named from scratch. With
+    the stand-in (ROLEKIT_STANDIN_*, docs/developing/testing.md): its
+    outcome. Its records and exit code go to files named from scratch. With
     starts_dism, a run that started no dism.exe is one that Wine could not
     start something in. With trace, Wine traces the program, and the outcome
     has the calls it made."""
