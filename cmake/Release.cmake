@@ -6,8 +6,9 @@
 # pages in docs/, where the README's links find them; the pages for whoever
 # builds rolekit, in docs/developing/, stay in the source tree. Beside the
 # zip: its SHA-256 sum, the bill of materials again, the buildinfo and the
-# example installers built around the release's own rolekit.exe. Signing is asked for in the environment of one cpack run
-# (ReleasePreBuild.cmake), so it never outlives that release.
+# example installers built around the release's own rolekit.exe. Signing is
+# asked for in the environment of one cpack run (ReleasePreBuild.cmake), so
+# it never outlives that release.
 #
 # Every text file of the zip has CRLF line endings: cmd needs them in the
 # recipe, and Notepad before Windows 10 1809 in the rest (the notices are
