@@ -170,11 +170,10 @@ class WinePrefix:
 
     def run_rolekit(self, *arguments, again=True, **options):
         """A run, as attempt() makes it, once it ran: should Wine fail to start
-        something in it, it runs once more in a fresh prefix, unless again is
-        false (for a case whose own failure to start a program is under test)."""
-        if not again:
-            return launch.ran(self.attempt(*arguments, **options))
-        return launch.retried(lambda: self.attempt(*arguments, **options), self.fresh, self.say)
+        something in it, it runs once more in a fresh prefix; with again false
+        (for a case whose own failure to start a program is under test), only
+        when its first program never started, in the same prefix."""
+        return launch.retried(lambda: self.attempt(*arguments, **options), self.fresh, self.say, deeper=again)
 
     def unknown(self, command):
         return [name for name in feature_names(command) if name not in self.features]

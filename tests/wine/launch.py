@@ -61,6 +61,7 @@ class CouldNotStart:
     program: str
     reason: str
     wine: tuple = ()
+    first: bool = False  # the run's own program never started: nothing it was for ran
 
 
 @dataclass(frozen=True)
@@ -184,12 +185,13 @@ def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=
         raise HarnessFault(f"report_exit.exe could not run {name}: {REPORT_EXIT_OWN_FAULTS[outcome.code]}")
     wine, calls, cmd = outcome.wine, None, CMD_CANNOT_START.search(outcome.stdout + outcome.stderr)
     if outcome.code == REPORT_EXIT_COULD_NOT_START:
-        return CouldNotStart(name, f"CreateProcessW failed with error {written[1]}", wine)
+        return CouldNotStart(name, f"CreateProcessW failed with error {written[1]}", wine, first=True)
     if outcome.code != 0 or len(written) != 2:
         # report_exit.exe has no such code of its own: Wine ended it.
         if launches:
             return Crashed("report_exit.exe", outcome.code, wine)
-        return CouldNotStart("report_exit.exe", f"Wine ended it with {outcome.code} before it wrote a result", wine)
+        return CouldNotStart("report_exit.exe", f"Wine ended it with {outcome.code} before it wrote a result", wine,
+                             first=True)
     code, code_page = map(int, written)
     if trace:
         calls = relay.platform_calls([line for line in wine if relay.is_trace(line)],
@@ -213,11 +215,14 @@ def ran(outcome):
     return outcome
 
 
-def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr)):
+def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr), deeper=True):
     """attempt()'s outcome, once it ran. When Wine could not start something
     (attempt() returned CouldNotStart, or raised Unstarted), say() says so,
     fresh() makes a fresh prefix and attempt() runs once more; a second such
-    failure raises WineFailed."""
+    failure raises WineFailed. With deeper false, for a case whose own
+    failure to start a program below its first is under test, only a run
+    whose first program never started runs once more, in the same prefix,
+    which keeps what the case set up there."""
 
     def outcome_of():
         try:
@@ -226,8 +231,10 @@ def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr)):
             return unstarted.outcome
 
     outcome = outcome_of()
-    if isinstance(outcome, CouldNotStart):
-        say(f"{outcome.program} did not start ({outcome.reason}): once more, in a fresh prefix")
-        fresh()
+    if isinstance(outcome, CouldNotStart) and (deeper or outcome.first):
+        say(f"{outcome.program} did not start ({outcome.reason}): once more"
+            + ", in a fresh prefix" * deeper)
+        if deeper:
+            fresh()
         outcome = outcome_of()
     return ran(outcome)

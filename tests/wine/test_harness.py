@@ -21,24 +21,29 @@ UNSTARTED = launch.CouldNotStart("dism.exe", "rolekit.exe exited with 2 (0x00000
 class Policy(unittest.TestCase):
 
     def test_only_a_start_that_wine_failed_runs_once_more_and_a_second_is_an_error(self):
-        cases = [  # what the attempts give, how many attempts are made, the outcome (None: WineFailed)
-            ([UNSTARTED, UNSTARTED], 2, None),
-            ([UNSTARTED, RAN], 2, RAN),
-            ([launch.Unstarted(UNSTARTED), RAN], 2, RAN),
-            ([launch.Ran(0x800F081F, b"", b"")], 1, launch.Ran(0x800F081F, b"", b"")),  # the product's failure
-            ([launch.TimedOut("rolekit.exe", 600)], 1, None),
-            ([launch.Crashed("report_exit.exe", 1)], 1, None),  # after dism.exe ran: never again
+        first = launch.CouldNotStart("cmd.exe", "CreateProcessW failed with error 1359", first=True)
+        cases = [  # what the attempts give, whether a start below the first may be retried, how many attempts
+            # are made, how many fresh prefixes, the outcome (None: WineFailed)
+            ([UNSTARTED, UNSTARTED], True, 2, 1, None),
+            ([UNSTARTED, RAN], True, 2, 1, RAN),
+            ([launch.Unstarted(UNSTARTED), RAN], True, 2, 1, RAN),
+            ([launch.Ran(0x800F081F, b"", b"")], True, 1, 0, launch.Ran(0x800F081F, b"", b"")),  # the product's failure
+            ([launch.TimedOut("rolekit.exe", 600)], True, 1, 0, None),
+            ([launch.Crashed("report_exit.exe", 1)], True, 1, 0, None),  # after dism.exe ran: never again
+            # A case whose own start below is under test: only its first program's start is retried, in place.
+            ([UNSTARTED], False, 1, 0, None),
+            ([first, RAN], False, 2, 0, RAN),
         ]
-        for given, attempts, outcome in cases:
-            with self.subTest(given=given):
+        for given, deeper, attempts, fresh_prefixes, outcome in cases:
+            with self.subTest(given=given, deeper=deeper):
                 said, fresh = [], mock.Mock()
                 attempt = mock.Mock(side_effect=given)
                 if outcome is None:
-                    self.assertRaises(launch.WineFailed, launch.retried, attempt, fresh, said.append)
+                    self.assertRaises(launch.WineFailed, launch.retried, attempt, fresh, said.append, deeper)
                 else:
-                    self.assertEqual(launch.retried(attempt, fresh, said.append), outcome)
+                    self.assertEqual(launch.retried(attempt, fresh, said.append, deeper), outcome)
                 self.assertEqual((attempt.call_count, fresh.call_count, len(said)),
-                                 (attempts, attempts - 1, attempts - 1))
+                                 (attempts, fresh_prefixes, attempts - 1))
 
     def test_wines_own_lines_are_kept_apart_from_the_programs(self):
         # As Wine printed them beside the programs' own, on a loaded machine.
@@ -54,12 +59,12 @@ class Policy(unittest.TestCase):
     def test_a_start_that_failed_at_any_depth_is_one_that_wine_could_not_start(self):
         cmd = b"Can't recognize '\"C:\\rk\\rolekit.exe\" Kestrel' as an internal or external command, or batch script."
         cases = [  # report_exit's exit code, what it wrote, the output, whether dism.exe ran and should have,
-            # the outcome and the program it names (None: a Ran)
-            (102, "error\n1455\n", b"", False, False, ("CouldNotStart", "rolekit.exe")),
-            (1, "", b"", False, False, ("CouldNotStart", "report_exit.exe")),
-            (1, "", b"", True, True, ("Crashed", "report_exit.exe")),
-            (0, "9009\n1252\n", cmd, False, False, ("CouldNotStart", '"C:\\rk\\rolekit.exe" Kestrel')),
-            (0, "1603\n1252\n", b"", False, True, ("CouldNotStart", "dism.exe")),
+            # the outcome, the program it names and whether that is the run's first (None: a Ran)
+            (102, "error\n1455\n", b"", False, False, ("CouldNotStart", "rolekit.exe", True)),
+            (1, "", b"", False, False, ("CouldNotStart", "report_exit.exe", True)),
+            (1, "", b"", True, True, ("Crashed", "report_exit.exe", None)),
+            (0, "9009\n1252\n", cmd, False, False, ("CouldNotStart", '"C:\\rk\\rolekit.exe" Kestrel', False)),
+            (0, "1603\n1252\n", b"", False, True, ("CouldNotStart", "dism.exe", False)),
             (0, "2\n1252\n", b"", False, False, None),  # a launch that fails is the product's own outcome
             (0, "50\n1252\n", b"", True, True, None),
         ]
@@ -74,7 +79,8 @@ class Policy(unittest.TestCase):
                     outcome = launch.run_program({}, Path(work) / "rolekit.exe", "Kestrel", scratch, work,
                                                  starts_dism=starts_dism)
                     self.assertEqual(None if isinstance(outcome, launch.Ran) else
-                                     (type(outcome).__name__, outcome.program), unstarted, outcome)
+                                     (type(outcome).__name__, outcome.program, getattr(outcome, "first", None)),
+                                     unstarted, outcome)
 
 
 class Tables(unittest.TestCase):
