@@ -194,7 +194,7 @@ def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=
                              first=True)
     code, code_page = map(int, written)
     if trace:
-        calls = relay.platform_calls([line for line in wine if relay.is_trace(line)],
+        calls = relay.platform_calls([line for line in wine if relay.is_trace(line)], name,
                                      relay.image_size(unix_path(program, env)))
         wine = tuple(line for line in wine if not relay.is_trace(line))
     if cmd and not launches:

@@ -35,13 +35,20 @@ def _value(text):
     return hex(int(text.split()[0], 16))
 
 
-def platform_calls(trace, image_size):
+def platform_calls(trace, name, image_size):
     """The calls that the traced program's main thread made from its own image,
     in order, as "Function(argument,...)"; process handles read h1, h2, ... in
-    order of first use. Wine's first line is the program's own image loading."""
+    order of first use. The thread is the one that loaded the image: the trace
+    also holds the processes it starts (dism.exe loads at the same address),
+    and once under CI its first line was not the image loading."""
     lines = [TRACE_LINE.match(line) for line in trace if TRACE_LINE.match(line)]
-    thread = lines[0][1]
-    base = int(re.search(rb"\" at ([0-9A-Fa-f]+): ", lines[0][2])[1], 16)
+    loaded = re.compile(rb'trace:loaddll:\w+ Loaded L".*\\' + re.escape(name.encode()) + rb'" at ([0-9A-Fa-f]+): ',
+                        re.IGNORECASE)
+    own = next((line for line in lines if loaded.match(line[2])), None)
+    if own is None:
+        raise ValueError(f"Wine's trace never says it loaded {name}; it begins:\n"
+                         + "\n".join(line[0].decode("utf-8", "replace") for line in lines[:5]))
+    thread, base = own[1], int(loaded.match(own[2])[1], 16)
     calls, handles = [], {}
     for line in (line for line in lines if line[1] == thread):
         text = line[2].decode("utf-8", "replace")

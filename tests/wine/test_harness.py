@@ -12,6 +12,7 @@ from unittest import mock
 
 import launch
 import prefixes
+import relay
 import standin
 
 RAN = launch.Ran(0, b"", b"")
@@ -55,6 +56,19 @@ class Policy(unittest.TestCase):
         own = b"Can't recognize '\"C:\\rk\\rolekit.exe\"' as an internal or external command, or batch script.\r\n"
         stderr = b"\n".join(wine[:3]) + b"\n" + own + b"\n".join(wine[3:])
         self.assertEqual(launch.split(stderr), (own, tuple(wine)))
+
+    def test_the_calls_traced_are_the_programs_own_whoever_wrote_first(self):
+        # Lines as Wine writes them: another process's and a message of Wine's may come before the image
+        # loading, and the dism.exe it starts loads at the same address.
+        trace = [b'01c0:01c4:trace:relay:load_list L"RelayInclude" = L"CloseHandle"',
+                 b"01b0:01b4:fixme:ntdll:NtQuerySystemInformation info_class SYSTEM_PERFORMANCE_INFORMATION",
+                 rb'01b0:01b4:trace:loaddll:build_module Loaded L"C:\\rk\\rolekit.exe" at 0000000140000000: native',
+                 rb'01b8:01bc:trace:loaddll:build_module Loaded L"C:\\rk\\dism.exe" at 0000000140000000: native',
+                 b"01b8:01bc:Call KERNEL32.CloseHandle(00000008) ret=140001234",
+                 b"01b0:01b4:Call KERNEL32.CloseHandle(00000004) ret=2282b5ed0",
+                 b"01b0:01b4:Call KERNEL32.CloseHandle(00000004) ret=140001234"]
+        self.assertEqual(relay.platform_calls(trace, "rolekit.exe", 0x10000), ["CloseHandle(h1)"])
+        self.assertRaises(ValueError, relay.platform_calls, trace[:1], "rolekit.exe", 0x10000)
 
     def test_a_start_that_failed_at_any_depth_is_one_that_wine_could_not_start(self):
         cmd = b"Can't recognize '\"C:\\rk\\rolekit.exe\" Kestrel' as an internal or external command, or batch script."
