@@ -257,7 +257,7 @@ class Release(unittest.TestCase):
                            dict(env, ROLEKIT_SIGNING_PFX=str(cls.work / "signer.pfx"),
                                 ROLEKIT_SIGNING_PASSWORD="throwaway pass", ROLEKIT_TIMESTAMP_URL=address))
                 shutil.copytree(tree / "build/windows/release", folder)
-        cls.run_in(tree, ["cpack", "--preset", "release"], env)  # the plain command again
+        cls.run_in(tree, [*wrapper, "cpack", "--preset", "release"], env, umask)  # the plain command again
         # A commit is named in full, and an edit that is not committed is named as such.
         cls.short_id = subprocess.run(["cmake", "--preset", "release"], cwd=tree, capture_output=True, text=True,
                                       env=dict(env, ROLEKIT_SOURCE_COMMIT=cls.commit[:12]))
