@@ -1,14 +1,8 @@
 """What the end-to-end tests share: the feature lists rolekit must hand DISM,
 the command it must start, and a test case class that runs programs in a
-Wine prefix standing for one Windows edition.
-
-Each class runs in a fresh prefix with the recording stand-in as system32's
-dism.exe: like DISM, it refuses a whole command in which one feature name is
-unknown to that edition, and leaves off (exit code 50) a feature whose parent
-is neither enabled nor named. Every test starts on a new installation of the
-edition; its runs then see what the earlier ones enabled. Programs under test
-are started from report_exit.exe, a Windows-side parent that reads all 32
-bits of the exit code.
+Wine prefix standing for one Windows edition, with the recording stand-in
+(standin.py) as system32's dism.exe. Every test starts on a new installation
+of the edition; its runs then see what the earlier ones enabled.
 """
 
 import contextlib
@@ -158,21 +152,15 @@ class WinePrefix:
         print(f"{self.id()}: {line}", file=sys.stderr)
 
     def attempt(self, arguments=None, tool_exit=0, program=None, cwd=None, starts_dism=False, trace=False, **extra):
-        """One run of program (rolekit.exe unless said; one inside the prefix
-        by its Windows path) with the arguments, the stand-in set to exit with
-        tool_exit and extra added to the environment: its outcome. With
-        starts_dism, a run that started no dism.exe counts as one in which
-        Wine could not start something."""
+        """run_program's outcome for program (rolekit.exe unless said), the
+        stand-in exiting with tool_exit and extra added to the environment."""
         type(self).runs += 1
         env = dict(self.env, ROLEKIT_STANDIN_EXIT=str(tool_exit), **extra)
         return launch.run_program(env, program or ROLEKIT, arguments, self.work / f"run-{self.runs}",
                                   cwd or self.work, trace, starts_dism)
 
     def run_rolekit(self, *arguments, again=True, **options):
-        """A run, as attempt() makes it, once it ran: should Wine fail to start
-        something in it, it runs once more in a fresh prefix; with again false
-        (for a case whose own failure to start a program is under test), only
-        when its first program never started, in the same prefix."""
+        """A run, as attempt() makes it, once retried() has it run; again is its deeper."""
         return launch.retried(lambda: self.attempt(*arguments, **options), self.fresh, self.say, deeper=again)
 
     def unknown(self, command):

@@ -1,21 +1,16 @@
-"""The one way the harness starts a process under Wine, and what came of it.
-
-Every start ends in one of four outcomes: the program ran, with its exit
-code; Wine could not start it (or something it starts), with Wine's reason;
-it ran out of time; or Wine ended it after it had started something. Wine's
-own lines (its err channel, the loader's messages, a trace) are kept apart
-from the program's output. Only retried() decides, by the outcome alone,
-whether a run is made again; a fault of the harness itself raises
-HarnessFault, and is never an outcome.
+"""The one way the harness starts a process under Wine, and what came of it:
+the program ran, with its exit code; Wine could not start it (or something
+it starts), with Wine's reason; it ran out of time; or Wine ended it after it
+had started something. Wine's own lines are kept apart from the program's
+output. A fault of the harness itself raises HarnessFault.
 
 On a loaded machine Wine has been seen to fail a CreateProcessW at any depth:
-report_exit.exe's start of the program, Wine's cmd starting rolekit.exe
-(which it reports as a command it cannot recognise, errorlevel 9009),
-rolekit.exe's start of dism.exe, an installer's start of rolekit.exe. Such a
-start is tried once more, and said so, in a fresh prefix; twice in a row, it
-ends the case as an error that names the reason. Where a start is missed one
-level down (no dism.exe ran where one should have), the reason says what was
-seen, not whose fault it was: rolekit's own would happen twice.
+report_exit.exe's start of the program, Wine's cmd's start of rolekit.exe
+(errorlevel 9009), rolekit.exe's start of dism.exe, an installer's start of
+rolekit.exe. retried() alone decides, by the outcome, to run once more, said
+so, in a fresh prefix; twice in a row ends the case as an error naming the
+reason. A start missed one level down names what was seen, not whose fault
+it was: rolekit's own would happen twice.
 """
 
 import os
@@ -216,13 +211,10 @@ def ran(outcome):
 
 
 def retried(attempt, fresh, say=lambda line: print(line, file=sys.stderr), deeper=True):
-    """attempt()'s outcome, once it ran. When Wine could not start something
-    (attempt() returned CouldNotStart, or raised Unstarted), say() says so,
-    fresh() makes a fresh prefix and attempt() runs once more; a second such
-    failure raises WineFailed. With deeper false, for a case whose own
-    failure to start a program below its first is under test, only a run
-    whose first program never started runs once more, in the same prefix,
-    which keeps what the case set up there."""
+    """attempt()'s outcome (or Unstarted's), once it ran, else WineFailed.
+    With deeper false, for a case whose own failure to start a program below
+    its first is under test, only a run whose first program never started
+    runs once more, in the same prefix, keeping what the case set up there."""
 
     def outcome_of():
         try:
