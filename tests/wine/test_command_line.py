@@ -3,7 +3,6 @@ is in test_editions): the bytes a user or a calling script sees, the exit
 code in full, exactly what dism.exe is started with; then the limits: the
 longest command line, ANSI code pages, a misbehaving tool."""
 
-import re
 import shutil
 import time
 import unittest
@@ -66,15 +65,6 @@ class CommandLine(e2e.WinePrefix, unittest.TestCase):
         for run in runs:
             self.assertEqual((run.stdout, run.stderr, run.launches, run.code), (b"", b"", [], 2))
             self.assertEqual(run.calls, CONVERT + [VERSION, *BY_TYPE] + LAUNCH + EXIT, "no wait after a failed launch")
-
-    def test_the_detection_script_looks_at_every_feature_rolekit_enables(self):
-        script = (e2e.SOURCE / "examples/detect/detect-features.ps1").read_text()
-        found = {name: re.findall(r"'([\w-]+)'", re.search(rf"^\${name} = (.*?)\n(?! )", script, re.S | re.M)[1])
-                 for name in ("Web", "Console", "Messaging", "ClientQueue", "ServerQueue")}
-        core, server = e2e.lists("server-core-2016-and-later"), e2e.lists("server-2016-and-later")
-        self.assertEqual([sorted(found["Web"] + found["Console"]), found["Web"],
-                          sorted(found["Messaging"] + found["ClientQueue"]),
-                          sorted(found["Messaging"] + found["ServerQueue"])], [WEB, core[0], MESSAGING, server[1]])
 
     def test_a_closed_standard_output_changes_no_exit_code(self):
         for arguments, code, launches in [(None, 1, 0), ('""', 2, 0), ("/?", 2, 0), ("Orrery", e2e.LEFT_OFF, 1)]:

@@ -23,10 +23,7 @@ UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 class Installers(e2e.WinePrefix, unittest.TestCase):
-    """The example installers, run silently, with the tool answering success,
-    restart due and failure; each must start rolekit, and so dism.exe, once.
-    The 32-bit NSIS installer's cases need 32-bit Wine, and are skipped
-    without it."""
+    """The 32-bit NSIS installer's cases need 32-bit Wine, and are skipped without it."""
 
     # The installers as the release ships them; beside the harness's
     # programs, test builds of variants that no release has.

@@ -2,6 +2,7 @@
 rolekit.exe, under Wine's cmd.exe: every product reaches rolekit byte for
 byte, and its lines and exit code tell the outcomes apart."""
 
+import re
 import shutil
 import unittest
 from pathlib import Path
@@ -71,7 +72,6 @@ class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
              log('given "Nightjar": no product named, nothing enabled (exit code 2)')),
             # Nothing ran: the recipe names no DISM log, and says why where it can.
             ("Orrery", dism, None, 2, log('given "Orrery": failed with exit code 2 (0x00000002); DISM did not run')),
-            # Nothing ran, so there is no DISM log to look at.
             ("Kestrel", rolekit, None, 9009, log(f'given "Kestrel": nothing enabled: there is no "{self.FOLDER}'
                                                  r'\rolekit.exe"; keep rolekit.exe beside this script')),
             ("/?", 0, None, 1, usage),
@@ -104,14 +104,19 @@ class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
         self.assertEqual((run.stdout, run.stderr, run.code), (log('given "Kestrel"' + ENABLED + "Kestrel"), b"", 0))
         self.assertEqual(run.launches, [e2e.record(e2e.dism_command(WEB))])
 
-    def test_the_recipe_and_the_detection_script_name_the_products_of_the_catalogue(self):
+    def test_the_recipe_and_the_detection_script_name_the_catalogue_s_products_and_features(self):
         script = (e2e.SOURCE / "examples/cmd/enable-features.cmd").read_text()
         detection = (e2e.SOURCE / "examples/detect/detect-features.ps1").read_text()
         for kind in ("web", "messaging"):
             names = e2e.PARTS[f"products-{kind}"]
             self.assertIn(f'set "{kind}={" ".join(names)}"', script)
             self.assertIn(f"${kind.title()}Products = " + ", ".join(f"'{name}'" for name in names), detection)
-
+        found = {name: re.findall(r"'([\w-]+)'", re.search(rf"^\${name} = (.*?)\n(?! )", detection, re.S | re.M)[1])
+                 for name in ("Web", "Console", "Messaging", "ClientQueue", "ServerQueue")}
+        core, server = e2e.lists("server-core-2016-and-later"), e2e.lists("server-2016-and-later")
+        self.assertEqual([sorted(found["Web"] + found["Console"]), found["Web"],
+                          sorted(found["Messaging"] + found["ClientQueue"]),
+                          sorted(found["Messaging"] + found["ServerQueue"])], [WEB, core[0], MESSAGING, server[1]])
 
 if __name__ == "__main__":
     unittest.main()
