@@ -3,12 +3,9 @@
 // of answers about the system. The first byte picks the answers; the rest is
 // the argument, two bytes (little-endian) a code unit.
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -29,34 +26,10 @@ void Check(bool holds) {
   if (!holds) std::abort();
 }
 
-OsFacts Answers(std::uint8_t bits) {
-  const bool at62 = (bits & 1) != 0;
-  const bool at100 = (bits & 2) != 0;
-  const bool workstation = (bits & 4) != 0;
-  const bool core = (bits & 8) != 0;
+OsFacts Answers(bool at62, bool at100, bool workstation, bool core) {
   return {.OsVersionAtLeast = [=](std::uint16_t major, std::uint16_t) { return major >= 10 ? at100 : at62; },
           .IsWorkstation = [=] { return workstation; },
           .IsServerCore = [=] { return core; }};
-}
-
-// Every feature name the tests' table gives.
-const std::set<std::wstring_view> kCatalogue = [] {
-  std::set<std::wstring_view> names;
-  for (const auto& row : rolekit::table::kRows) {
-    if (!row.part.starts_with(L"products"))
-      std::ranges::copy(rolekit::table::Part(row.part), std::inserter(names, names.end()));
-  }
-  return names;
-}();
-
-const std::vector<std::wstring_view> kWeb = rolekit::table::Part(L"web");
-const std::vector<std::wstring_view> kConsole = rolekit::table::Part(L"web-console");
-const std::vector<std::wstring_view> kMessaging = rolekit::table::Part(L"messaging");
-
-// Whether the set has every one of the names, or none of them.
-bool Holds(const FeatureSet& features, const std::vector<std::wstring_view>& names, bool wanted) {
-  return std::ranges::all_of(names,
-                             [&](std::wstring_view name) { return features.contains(name) == wanted; });
 }
 
 bool IsIdentifier(const std::wstring& token, std::wstring_view identifier) {
@@ -66,17 +39,14 @@ bool IsIdentifier(const std::wstring& token, std::wstring_view identifier) {
   return std::ranges::equal(token, identifier, {}, fold, fold);
 }
 
-bool OrdinalLess(std::wstring_view a, std::wstring_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
-    return static_cast<std::uint16_t>(x) < static_cast<std::uint16_t>(y);
-  });
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const std::uint8_t bits = data[0] & 15;
+  const bool at62 = (data[0] & 1) != 0;
+  const bool at100 = (data[0] & 2) != 0;
+  const bool workstation = (data[0] & 4) != 0;
+  const bool core = (data[0] & 8) != 0;
   std::wstring text;
   for (std::size_t i = 1; i + 1 < size; i += 2) {
     text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
@@ -111,16 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     token.clear();
   }
 
-  const FeatureSet features = rolekit::ResolveFeatures(text, Answers(bits));
-  const std::size_t webSize = ((bits & 1) != 0 ? 25 : 26) - ((bits & 8) != 0 ? 1 : 0);
-  const std::size_t messagingSize = (bits & 4) != 0 || (bits & 2) == 0 ? 14 : 15;
-  Check(features.size() == (web ? webSize : 0) + (messaging ? messagingSize : 0));
-  Check(Holds(features, kWeb, web));
-  Check(Holds(features, kMessaging, messaging));
-  Check(Holds(features, kConsole, web && (bits & 8) == 0));
-  Check(std::ranges::all_of(features, [](std::wstring_view name) { return kCatalogue.contains(name); }));
-  Check(std::ranges::adjacent_find(features, [](auto a, auto b) { return !OrdinalLess(a, b); }) ==
-        features.end());
+  // Exactly the parts the answers call for, in DISM's order.
+  std::vector<std::wstring_view> parts;
+  if (web) {
+    parts.insert(parts.end(), {L"web", at62 ? L"web-newer" : L"web-older"});
+    if (!core) parts.push_back(L"web-console");
+  }
+  if (messaging) {
+    parts.insert(parts.end(),
+                 {L"messaging", workstation || !at100 ? L"messaging-client" : L"messaging-server"});
+  }
+  const FeatureSet features = rolekit::ResolveFeatures(text, Answers(at62, at100, workstation, core));
+  Check(std::ranges::equal(features, rolekit::table::Parts(parts)));
 
   // The parameter string reads back as exactly the set, in its order.
   const std::wstring arguments = rolekit::BuildDismArguments(features);
