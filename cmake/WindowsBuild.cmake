@@ -16,6 +16,9 @@ target_compile_definitions(rolekit_win32 PUBLIC UNICODE _UNICODE)
 enable_language(RC)
 set(ROLEKIT_MANIFEST ${PROJECT_SOURCE_DIR}/res/rolekit.manifest)
 configure_file(res/rolekit.rc.in rolekit.rc @ONLY)
+# CMake learns nothing of the files windres reads: without this an edited
+# manifest would leave a stale one in the program.
+set_source_files_properties(${PROJECT_BINARY_DIR}/rolekit.rc PROPERTIES OBJECT_DEPENDS ${ROLEKIT_MANIFEST})
 add_executable(rolekit src/driver/main.cpp ${PROJECT_BINARY_DIR}/rolekit.rc)
 target_link_libraries(rolekit PRIVATE rolekit_win32 rolekit_warnings)
 # The link map says which archives went into the file: the notices and the
