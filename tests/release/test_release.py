@@ -31,13 +31,18 @@ FILES = {what: name.replace("@VERSION@", VERSION) for what, name in
 SPDX = FILES["spdx"]
 
 RT_VERSION, RT_MANIFEST, LANG_EN_US = 16, 24, 0x0409
-ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
-ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
-SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
-COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 # Microsoft's supportedOS Ids: Windows 7, 8, 8.1, and 10 and 11.
 SUPPORTED_OS = ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
+# The whole manifest, in canonical XML: nothing more may be in it.
+MANIFEST = ('<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
+            '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>'
+            '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"></requestedExecutionLevel>'
+            '</requestedPrivileges></security></trustInfo><application xmlns="urn:schemas-microsoft-com:asm.v3">'
+            '<windowsSettings><dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>'
+            '</windowsSettings></application><compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">'
+            '<application>' + "".join(f'<supportedOS Id="{i}"></supportedOS>' for i in SUPPORTED_OS)
+            + '</application></compatibility></assembly>')
 KNOWN_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "SHELL32.DLL", "ADVAPI32.DLL"}
 
 WRITE, EXECUTE = 0x80000000, 0x20000000
@@ -50,13 +55,18 @@ def sha256(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
+def certificate(work, name, subject, *options):
+    """A throwaway self-signed certificate, work/name.pem, and its key, work/name.key."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject,
+                    *options, "-keyout", work / f"{name}.key", "-out", work / f"{name}.pem"], check=True,
+                   capture_output=True)
+
+
 @contextlib.contextmanager
 def timestamp_server(work):
     """An RFC 3161 timestamp server on 127.0.0.1 (openssl ts -reply behind a
     small HTTP handler) for as long as the block runs; yields its address."""
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                    "/CN=rolekit test timestamps", "-addext", "extendedKeyUsage=critical,timeStamping",
-                    "-keyout", work / "tsa.key", "-out", work / "tsa.pem"], check=True, capture_output=True)
+    certificate(work, "tsa", "/CN=rolekit test timestamps", "-addext", "extendedKeyUsage=critical,timeStamping")
     (work / "tsa.cnf").write_text(
         f"[tsa]\ndefault_tsa = here\n[here]\nserial = {work}/tsa.serial\nsigner_cert = {work}/tsa.pem\n"
         f"signer_key = {work}/tsa.key\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
@@ -64,12 +74,9 @@ def timestamp_server(work):
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_POST(self):
-            with tempfile.TemporaryDirectory() as scratch:
-                query, reply = Path(scratch) / "query.tsq", Path(scratch) / "reply.tsr"
-                query.write_bytes(self.rfile.read(int(self.headers["Content-Length"])))
-                subprocess.run(["openssl", "ts", "-reply", "-config", work / "tsa.cnf", "-queryfile", query,
-                                "-out", reply], check=True, capture_output=True)
-                body = reply.read_bytes()
+            body = subprocess.run(["openssl", "ts", "-reply", "-config", work / "tsa.cnf", "-queryfile", "/dev/stdin",
+                                   "-out", "/dev/stdout"], input=self.rfile.read(int(self.headers["Content-Length"])),
+                                  check=True, capture_output=True).stdout
             self.send_response(200)
             self.send_header("Content-Type", "application/timestamp-reply")
             self.send_header("Content-Length", str(len(body)))
@@ -119,27 +126,9 @@ class PortableExecutable(unittest.TestCase):
         self.assertEqual(list(resources(self.pe, RT_MANIFEST)), [(1, LANG_EN_US)], "exactly one manifest")
         text = resources(self.pe, RT_MANIFEST)[(1, LANG_EN_US)]
         self.assertTrue(text.startswith(b'\xef\xbb\xbf<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'))
-        root = ET.fromstring(text[3:])
-        self.assertEqual((root.tag, root.attrib), (ASM_V1 + "assembly", {"manifestVersion": "1.0"}))
-        self.assertEqual([child.tag for child in root],
-                         [ASM_V3 + "trustInfo", ASM_V3 + "application", COMPATIBILITY + "compatibility"])
-
-        privileges = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges")
-        self.assertEqual([(e.tag, e.attrib) for e in privileges],
-                         [(ASM_V3 + "requestedExecutionLevel", {"level": "requireAdministrator", "uiAccess": "false"})])
-
-        settings = root.find(f"{ASM_V3}application/{ASM_V3}windowsSettings")
-        self.assertEqual([(e.tag, e.text) for e in settings], [(SETTINGS_2005 + "dpiAware", "true")])
-
         # Without the list Windows would report 6.2 on 8.1 and later, and a
         # server at 10.0 would get a client's feature names.
-        systems = root.find(f"{COMPATIBILITY}compatibility/{COMPATIBILITY}application")
-        self.assertEqual([(e.tag, e.attrib) for e in systems], [(COMPATIBILITY + "supportedOS", {"Id": i})
-                                                                for i in SUPPORTED_OS])
-
-        tags = {element.tag.split("}")[-1] for element in root.iter()}
-        self.assertEqual(tags, {"assembly", "trustInfo", "security", "requestedPrivileges", "requestedExecutionLevel",
-                                "application", "windowsSettings", "dpiAware", "compatibility", "supportedOS"})
+        self.assertEqual(ET.canonicalize(text[3:].decode(), strip_text=True), MANIFEST)
 
     def test_version_block_names_the_program(self):
         self.assertEqual(list(resources(self.pe, RT_VERSION)), [(1, LANG_EN_US)])
@@ -208,6 +197,10 @@ class Release(unittest.TestCase):
     RELEASE = list(FILES.values())
     ARTEFACTS = ["rolekit.exe", "examples-build/rolekit_custom_action.dll", *(f"release/{name}" for name in RELEASE)]
     SIGNED = ["rolekit.exe", FILES["setup"], FILES["setup-x86"], FILES["msi"]]
+    # The zip's text files: the recipe, the detection script and the pages.
+    PAGES = sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md"))
+    TEXT = sorted(["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "detect-features.ps1",
+                   "enable-features.cmd", *PAGES])
 
     @classmethod
     def setUpClass(cls):
@@ -238,7 +231,10 @@ class Release(unittest.TestCase):
                        **env)
             cls.run_in(tree, [*wrapper, "cmake", "--workflow", "--preset", "release"], env, umask)
             cls.builds.append(tree)
-        cls.make_certificate()
+        certificate(cls.work, "signer", "/CN=rolekit throwaway signer")
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", cls.work / "signer.key", "-in", cls.work / "signer.pem",
+                        "-name", "rolekit", "-passout", "pass:throwaway pass", "-out", cls.work / "signer.pfx"],
+                       check=True, capture_output=True)
         # Signed once with Debian 12's own osslsigncode, fetched from Debian's
         # archive (that case is skipped, with apt's reason, when it cannot
         # be), then with the one installed here.
@@ -276,16 +272,6 @@ class Release(unittest.TestCase):
         subprocess.run(command, cwd=tree, env=env, umask=umask, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
-    @classmethod
-    def make_certificate(cls):
-        key, cert = cls.work / "key.pem", cls.work / "cert.pem"
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                        "-subj", "/CN=rolekit throwaway signer", "-keyout", key, "-out", cert],
-                       check=True, capture_output=True)
-        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-name", "rolekit",
-                        "-passout", "pass:throwaway pass", "-out", cls.work / "signer.pfx"],
-                       check=True, capture_output=True)
-
     def archive(self, tree):
         return tree / "build/windows/release" / FILES["zip"]
 
@@ -307,21 +293,18 @@ class Release(unittest.TestCase):
                     self.fail(diff.stdout[:6000] or diff.stderr)
 
     def test_archive_holds_the_program_recipe_and_pages_with_its_checksum(self):
-        pages = sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md"))
-        text = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "detect-features.ps1",
-                "enable-features.cmd", *pages]
         for archive in [self.archive(tree) for tree in self.builds] + [self.signed / self.archive(SOURCE).name]:
             with zipfile.ZipFile(archive) as zip:
                 # The recipe runs the rolekit.exe beside it; the README's links find the pages.
-                self.assertEqual(sorted(zip.namelist()), sorted(text + [SPDX, "rolekit.exe"]))
+                self.assertEqual(sorted(zip.namelist()), sorted(self.TEXT + [SPDX, "rolekit.exe"]))
                 self.assertEqual(zip.read("LICENSE"), (SOURCE / "LICENSE").read_bytes().replace(b"\n", b"\r\n"))
-                for name in text:
+                for name in self.TEXT:
                     self.assertNotIn(b"\n", zip.read(name).replace(b"\r\n", b""), f"{name}: cmd and Notepad need CRLF")
             line = Path(f"{archive}.sha256").read_text()
             self.assertEqual(line.split(), [sha256(archive), archive.name])
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             self.assertEqual(zip.read("rolekit.exe"), ROLEKIT.read_bytes(), "unsigned without a certificate")
-            shipped = {name: zip.read(name).decode() for name in ["README.md", "CHANGELOG.md", *pages]}
+            shipped = {name: zip.read(name).decode() for name in ["README.md", "CHANGELOG.md", *self.PAGES]}
             names = zip.namelist()
         self.assertIn(f"version {VERSION} ", shipped["README.md"])
         self.assertIn(f"\n## {VERSION} ", shipped["CHANGELOG.md"].replace("\r\n", "\n"))
@@ -345,7 +328,7 @@ class Release(unittest.TestCase):
                     for folder in re.findall(rf"((?:[\w.%~:-]+[\\/])+){re.escape(os.path.basename(name))}\b", content):
                         if not re.match(r"[A-Za-z]:|build[\\/]|\.[\\/]", folder):
                             self.assertEqual(folder.replace("\\", "/") + os.path.basename(name), name)
-        self.assertLessEqual(set(pages) | {"CHANGELOG.md", "LICENSE"}, linked, "the README leads to every page")
+        self.assertLessEqual(set(self.PAGES) | {"CHANGELOG.md", "LICENSE"}, linked, "the README leads to every page")
 
     def test_notices_and_bill_of_materials_name_every_archive_linked_in(self):
         def linked(link_map):
@@ -407,7 +390,7 @@ class Release(unittest.TestCase):
             self.assertIn(text, notices)
 
     def verify_signature(self, path):
-        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "cert.pem", "-TSA-CAfile",
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.work / "signer.pem", "-TSA-CAfile",
                                self.work / "tsa.pem", "-in", path], capture_output=True, text=True)
 
     def test_a_signed_release_is_signed_and_timestamped_throughout_for_that_release_only(self):
@@ -479,20 +462,18 @@ class Release(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
-        files = ["CHANGELOG.md", "LICENSE", "README.md", "THIRD-PARTY-NOTICES.txt", "detect-features.ps1",
-                 *sorted(f"docs/{page.name}" for page in (SOURCE / "docs").glob("*.md")), "enable-features.cmd"]
         installers = sorted(self.SIGNED[1:])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"{FILES['buildinfo']} (its checksums"]
-        expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+        expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(self.TEXT + installers + [SPDX, "rolekit.exe"])),
                     f"same     {checks[0]}",
                     f"note: {name}.sha256 names {name}, not {plain.name}; the checksum is compared all the same",
                     *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks[1:]),
                     "left aside: rolekit-0.9.0.0.msi (not this release's version)",
                     f"{archives[1]}:", *(f"same     {f}" + (signature if f in self.SIGNED else "")
-                                         for f in sorted(files + installers + [SPDX, "rolekit.exe"])),
+                                         for f in sorted(self.TEXT + installers + [SPDX, "rolekit.exe"])),
                     *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks),
-                    f"{archives[2]}:", *(f"same     {f}" for f in files + [SPDX]), f"differs  rolekit.exe{signature}",
+                    f"{archives[2]}:", *(f"same     {f}" for f in self.TEXT + [SPDX]), f"differs  rolekit.exe{signature}",
                     *(f"differs  {check}" for check in checks[:2]),
                     f"differs  {checks[2]} of {SPDX} {name} {name}.sha256)",
                     *(f"not found {f} (beside the zip; not checked)" for f in self.SIGNED[1:]),
