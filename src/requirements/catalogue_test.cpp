@@ -74,6 +74,9 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
   const Names older = {L"web", L"web-console", L"web-older"};
   const Names client = {L"messaging", L"messaging-client"};
   const Names server = {L"messaging", L"messaging-server"};
+  const auto with = [](Names parts, const Names& more) {
+    return parts.insert(parts.end(), more.begin(), more.end()), parts;
+  };
   const struct {
     std::wstring_view argument;
     Answers answers;
@@ -89,18 +92,10 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
       {L"Orrery", {.at100 = false, .workstation = false}, client},
       {L"Orrery", {.at100 = true, .workstation = true}, client},
       {L"Orrery", {.at100 = true, .workstation = false}, server},
-      {L"Kestrel,Orrery",
-       {.at62 = true, .workstation = true},
-       {L"web", L"web-console", L"web-newer", L"messaging", L"messaging-client"}},
-      {L"Orrery,Kestrel",
-       {.at62 = false, .workstation = true},
-       {L"web", L"web-console", L"web-older", L"messaging", L"messaging-client"}},
-      {L"Kestrel,Orrery",
-       {.at62 = true, .at100 = true, .workstation = false},
-       {L"web", L"web-console", L"web-newer", L"messaging", L"messaging-server"}},
-      {L"Kestrel,Orrery",
-       {.at62 = false, .at100 = true, .workstation = false},
-       {L"web", L"web-console", L"web-older", L"messaging", L"messaging-server"}},
+      {L"Kestrel,Orrery", {.at62 = true, .workstation = true}, with(newer, client)},
+      {L"Orrery,Kestrel", {.at62 = false, .workstation = true}, with(older, client)},
+      {L"Kestrel,Orrery", {.at62 = true, .at100 = true, .workstation = false}, with(newer, server)},
+      {L"Kestrel,Orrery", {.at62 = false, .at100 = true, .workstation = false}, with(older, server)},
       // Server Core cannot have IIS Manager; it keeps everything else.
       {L"Kestrel,Orrery",
        {.at62 = true, .at100 = true, .workstation = false, .core = true},
@@ -113,12 +108,6 @@ TEST(ResolveFeatures, GivesTheVariantThatTheSystemCalls) {
   // Uppercase sorts before lowercase, as DISM is handed the names.
   EXPECT_EQ(Names(kWebNewer.begin(), kWebNewer.begin() + 3),
             (Names{L"IIS-ASPNET45", L"IIS-ApplicationDevelopment", L"IIS-CommonHttpFeatures"}));
-  EXPECT_EQ(kWebNewer.size(), 25U);
-  EXPECT_EQ(table::Parts(older).size(), 26U);
-  EXPECT_EQ(table::Parts({L"web", L"web-console", L"web-newer", L"messaging", L"messaging-client"}).size(),
-            39U);
-  EXPECT_EQ(table::Parts({L"web", L"web-console", L"web-older", L"messaging", L"messaging-server"}).size(),
-            41U);
 }
 
 TEST(ResolveFeatures, MatchesWholeTokensFoldingAsciiCaseOnly) {
