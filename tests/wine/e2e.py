@@ -37,14 +37,8 @@ SYSTEM32 = r"C:\windows\system32"
 DISM = SYSTEM32 + r"\dism.exe"
 CMD = SYSTEM32 + r"\cmd.exe"
 
-# The catalogue as the tests state it (windows-features/catalogue.tsv), each
-# list in the order DISM is handed it.
+# The catalogue as the tests state it (windows-features/catalogue.tsv).
 PARTS = {row["part"]: row["names"].split() for row in standin.rows("catalogue.tsv")}
-WEB_NEWER = sorted(PARTS["web"] + PARTS["web-console"] + PARTS["web-newer"])
-WEB_OLDER = sorted(PARTS["web"] + PARTS["web-console"] + PARTS["web-older"])
-# List B on a client or a server below 10.0, and on a server at 10.0 or later.
-MESSAGING = sorted(PARTS["messaging"] + PARTS["messaging-client"])
-MESSAGING_SERVER = sorted(PARTS["messaging"] + PARTS["messaging-server"])
 REFUSED = 0x800F080C  # DISM: a feature name is unknown to this edition
 LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enabled nor named
 
@@ -74,12 +68,13 @@ NOTHING = b"No features required\r\n"
 
 def lists(edition):
     """The lists rolekit must give the edition for a product of list A and
-    for Orrery: the older list A below 6.2, without IIS Manager on Server
-    Core, the server's list B on a server at 10.0 or later."""
+    for Orrery, in the order DISM is handed them: the older list A below 6.2,
+    without IIS Manager on Server Core, the server's list B on a server at
+    10.0 or later."""
     edition = standin.editions()[edition]
-    web = WEB_NEWER if edition.version >= (6, 2) else WEB_OLDER
-    return ([name for name in web if not (edition.core and name in PARTS["web-console"])],
-            MESSAGING_SERVER if edition.server and edition.version >= (10, 0) else MESSAGING)
+    web = PARTS["web"] + PARTS["web-newer" if edition.version >= (6, 2) else "web-older"]
+    queue = "messaging-server" if edition.server and edition.version >= (10, 0) else "messaging-client"
+    return sorted(web + PARTS["web-console"] * (not edition.core)), sorted(PARTS["messaging"] + PARTS[queue])
 
 
 def dism_command(*lists):
@@ -98,9 +93,7 @@ def unpack(folder):
         archive.extractall(folder)
 
 
-def said(run):
-    """Wine's lines of a run, for a failure's message."""
-    return launch.said(run.wine)
+said = launch.said
 
 
 def record(command, unknown=(), left_off=""):
@@ -141,12 +134,11 @@ class WinePrefix:
 
     def fresh(self):
         """A fresh prefix in place of the class's, on the same machine state."""
-        enabled = self.prefix / "drive_c" / standin.FILES["ROLEKIT_STANDIN_ENABLED"]
-        state = enabled.read_bytes()
+        enabled = Path("drive_c", standin.FILES["ROLEKIT_STANDIN_ENABLED"])
+        state = (self.prefix / enabled).read_bytes()
         type(self).close_prefix()
         type(self).open_prefix()
-        enabled = self.prefix / "drive_c" / standin.FILES["ROLEKIT_STANDIN_ENABLED"]
-        enabled.write_bytes(state)
+        (self.prefix / enabled).write_bytes(state)
 
     def say(self, line):
         print(f"{self.id()}: {line}", file=sys.stderr)

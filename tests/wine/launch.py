@@ -2,15 +2,9 @@
 the program ran, with its exit code; Wine could not start it (or something
 it starts), with Wine's reason; it ran out of time; or Wine ended it after it
 had started something. Wine's own lines are kept apart from the program's
-output. A fault of the harness itself raises HarnessFault.
-
-On a loaded machine Wine has been seen to fail a CreateProcessW at any depth:
-report_exit.exe's start of the program, Wine's cmd's start of rolekit.exe
-(errorlevel 9009), rolekit.exe's start of dism.exe, an installer's start of
-rolekit.exe. retried() alone decides, by the outcome, to run once more, said
-so, in a fresh prefix; twice in a row ends the case as an error naming the
-reason. A start missed one level down names what was seen, not whose fault
-it was: rolekit's own would happen twice.
+output. A fault of the harness itself raises HarnessFault. retried() alone
+decides, by the outcome, to run once more: docs/developing/testing.md says
+when, and why.
 """
 
 import os
@@ -114,7 +108,9 @@ def unix_path(path, env):
     return Path(env["WINEPREFIX"], "drive_c", *found[1].split("\\")) if found else Path(path)
 
 
-def said(wine):
+def said(outcome):
+    """Wine's lines of an outcome, for a failure's message."""
+    wine = outcome.wine
     return "; Wine said: " + " | ".join(line.decode("utf-8", "replace") for line in wine) if wine else ""
 
 
@@ -154,7 +150,7 @@ def step(argv, env, cwd=None):
     outcome = launch(argv, env, cwd)
     if not isinstance(outcome, Ran) or outcome.code != 0:
         raise subprocess.CalledProcessError(getattr(outcome, "code", -1), [str(part) for part in argv],
-                                            stderr=f"{outcome}{said(outcome.wine)}")
+                                            stderr=f"{outcome}{said(outcome)}")
 
 
 def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=False):
@@ -202,11 +198,11 @@ def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=
 def ran(outcome):
     """The outcome of a program that ran; any other raises WineFailed, naming Wine's reason."""
     if isinstance(outcome, CouldNotStart):
-        raise WineFailed(f"{outcome.program} did not start: {outcome.reason}{said(outcome.wine)}")
+        raise WineFailed(f"{outcome.program} did not start: {outcome.reason}{said(outcome)}")
     if isinstance(outcome, TimedOut):
-        raise WineFailed(f"{outcome.program} ran for more than {outcome.seconds} s{said(outcome.wine)}")
+        raise WineFailed(f"{outcome.program} ran for more than {outcome.seconds} s{said(outcome)}")
     if isinstance(outcome, Crashed):
-        raise WineFailed(f"Wine ended {outcome.program} with {outcome.code} after dism.exe ran{said(outcome.wine)}")
+        raise WineFailed(f"Wine ended {outcome.program} with {outcome.code} after dism.exe ran{said(outcome)}")
     return outcome
 
 

@@ -3,11 +3,8 @@
 Making a prefix takes seconds, so a template per edition (standin.editions())
 is made once in the build folder's wine-templates/, and every run works in a
 copy of it: the recording dism.exe stand-in in its system32, told the edition's
-features, and a wineserver kept alive for as long as the copy is in use.
-
-A template is made in a folder of its own and renamed into place only once
-every step has worked and its marker is written, so a template that is there
-is whole: one whose winecfg or reg add failed is never taken for its edition.
+features, and a wineserver kept alive for as long as the copy is in use. A
+template is renamed into place only once it is whole.
 """
 
 import contextlib

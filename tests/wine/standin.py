@@ -1,11 +1,8 @@
 """What the dism.exe stand-in (standin_dism.cpp) is told, and what it records.
 
-Each Wine prefix hands its stand-in, in files under C:\\standin, the optional
-features of the Windows edition the prefix stands for, each with its parents,
-and what the machine has enabled so far. Both come from the tables in
-windows-features/: editions.tsv names the editions, features.tsv says which
-names each has, parents.tsv gives their parents and what a new installation
-has enabled. Every run of the stand-in appends a record to a log.
+Each Wine prefix hands its stand-in, in files under C:\\standin, its edition's
+optional features with their parents and what the machine has enabled, from
+the tables in windows-features/ (its README says what each holds).
 """
 
 import re

@@ -1,31 +1,20 @@
-// A recording stand-in for dism.exe. Each run appends a record of what it was
-// given to the file named by ROLEKIT_STANDIN_LOG, in UTF-8: a line per field,
-// "name=value", and an empty line after the last (standin.py reads them):
-//   image=<the file that was started>
-//   command=<its whole command line>
-//   directory=<its working directory>
-//   show=<the window state it was given (wShowWindow), or "default">
-//   unknown=<the feature names this edition lacks, blank-separated>
-//   left-off=<the features left off, blank-separated: name:parent,parent for
-//             those whose parents are missing, the name alone for one this
-//             edition cannot enable at all>
-//   error=<why the stand-in could not play DISM; only when it could not>
-// ROLEKIT_STANDIN_FEATURES names a file of the edition's features, a line
-// each: the name, a tab, its parent features, blank-separated, and, for a
-// feature the edition has but can never enable, a tab and "never".
-// Like DISM, each run it plays appends a line to %WINDIR%\Logs\DISM\dism.log.
-// ROLEKIT_STANDIN_ENABLED names the machine's state: the features enabled so
-// far, a line each, to which every run that succeeds adds what it enabled.
+// A recording stand-in for dism.exe. Each run appends to the file named by
+// ROLEKIT_STANDIN_LOG a record, in UTF-8, that standin.py reads: "name=value"
+// lines, then an empty one. The fields: image (the file started), command
+// (its command line), directory, show (wShowWindow, or "default"), unknown
+// (the names the edition lacks), left-off ("name:parent,parent" for a feature
+// whose parents are missing, the name alone for one the edition can never
+// enable) and, only when it could not play DISM, error.
+// ROLEKIT_STANDIN_FEATURES names the edition's features, a line each: the
+// name, a tab, its blank-separated parents, and a tab and "never" for one it
+// can never enable. ROLEKIT_STANDIN_ENABLED names the machine's state, a
+// feature a line.
 //
-// Like DISM without /All, the stand-in first refuses the whole command with
-// 0x800F080C when one /FeatureName: is unknown to the edition. Otherwise it
-// enables every named feature whose parents are each enabled already or named
-// anywhere in the command, and leaves the others off; then it exits with 50
-// when it left one off, else with the code in ROLEKIT_STANDIN_EXIT (any C
-// integer form; 0 when unset). To play a misbehaving tool it first sleeps for
-// ROLEKIT_STANDIN_SLEEP_MS milliseconds, and crashes on an access violation
-// instead of exiting when ROLEKIT_STANDIN_CRASH is set. A run told to fail
-// or to crash enables nothing.
+// Like DISM without /All, it refuses the whole command with 0x800F080C when a
+// name is unknown; else it enables each named feature whose parents are all
+// enabled or named, and exits with 50 when it left one off, else with
+// ROLEKIT_STANDIN_EXIT (any C integer form; 0 unset). ROLEKIT_STANDIN_SLEEP_MS
+// and ROLEKIT_STANDIN_CRASH play a slow and a crashing tool.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

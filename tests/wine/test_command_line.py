@@ -29,24 +29,16 @@ class CommandLine(e2e.WinePrefix, unittest.TestCase):
                 self.assertNothingToDo(self.run_rolekit(arguments))
 
     def test_one_launch_with_the_whole_set(self):
-        web = e2e.dism_command(WEB)
-        cases = {
-            "Kestrel": web,
-            "Tamarind": web,
-            "Lanternfly": web,
-            "Orrery": e2e.dism_command(MESSAGING),
-            "kEsTrEl,ORRERY": BOTH,
-            "orrery,LANTERNFLY": BOTH,
-            "Orrery,,Lanternfly,tamarind,Kestrel,Orrery,": BOTH,
-            ",Kestrel,Kestrel,": web,
-            '"Kestrel, Orrery"': web,
-            "Kestrel, Orrery": web,
-            "Kestrel Orrery": web,
-            "Nightjar,Kestrel,/?": web,
-        }
-        for arguments, command in cases.items():
-            with self.subTest(arguments=arguments):
-                self.assertOutcome(self.run_rolekit(arguments, starts_dism=True), command)
+        cases = [  # what dism.exe must be started with, for each of these arguments (Orrery after list A)
+            (e2e.dism_command(WEB), ["Kestrel", "Tamarind", "Lanternfly", ",Kestrel,Kestrel,", '"Kestrel, Orrery"',
+                                     "Kestrel, Orrery", "Kestrel Orrery", "Nightjar,Kestrel,/?"]),
+            (e2e.dism_command(MESSAGING), ["Orrery"]),
+            (BOTH, ["kEsTrEl,ORRERY", "orrery,LANTERNFLY", "Orrery,,Lanternfly,tamarind,Kestrel,Orrery,"]),
+        ]
+        for command, given in cases:
+            for arguments in given:
+                with self.subTest(arguments=arguments):
+                    self.assertOutcome(self.run_rolekit(arguments, starts_dism=True), command)
 
     def test_a_launch_that_fails_exits_non_zero_prints_nothing_and_starts_no_other_dism(self):
         # With system32's dism.exe gone, copies beside the program and in the
@@ -90,15 +82,9 @@ class Limits(e2e.WinePrefix, unittest.TestCase):
         # Windows hands the program its argument in the ANSI code page,
         # mapping what that page lacks to a best-fit letter or "?".
         web, messaging = e2e.dism_command(WEB), e2e.dism_command(MESSAGING)
-        cases = [
-            ("Ünïcödé", None),
-            ("Привет", None),
-            ("日本語", None),
-            ("\U0001F600", None),
-            ("Kestr\u0435l", None),  # a Cyrillic e
-            ("Kestrel,Ünïcödé,Привет,日本語,\U0001F600", web),
-            ("Ünïcödé,Orrery,Привет", messaging),  # after Kestrel above: the web server is on
-        ]
+        # No product (the last with a Cyrillic e), then products among them: Orrery after Kestrel has its parents.
+        cases = [*((argument, None) for argument in ("Ünïcödé", "Привет", "日本語", "\U0001F600", "Kestr\u0435l")),
+                 ("Kestrel,Ünïcödé,Привет,日本語,\U0001F600", web), ("Ünïcödé,Orrery,Привет", messaging)]
         fullwidth = "\uFF2B\uFF45\uFF53\uFF54\uFF52\uFF45\uFF4C"  # Kestrel in fullwidth letters
         for locale, code_page, folds_fullwidth in [("en_US.UTF-8", 1252, True), ("ru_RU.UTF-8", 1251, True),
                                                    ("ja_JP.UTF-8", 932, False)]:

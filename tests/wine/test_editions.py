@@ -14,8 +14,8 @@ from e2e import BY_LEVELS, BY_TYPE, CONVERT, EDITION, EXIT, EXIT_AFTER_WAIT, LAU
 
 PAGE = e2e.SOURCE / "docs/where-it-works.md"
 # Names the documentation gives as one, where a cell holds all of them.
-GROUPS = {"list B's six IIS features": [name for name in e2e.MESSAGING if name.startswith("IIS-")],
-          "the six `WCF-*45`": [name for name in e2e.MESSAGING if name.startswith("WCF-")]}
+GROUPS = {"list B's six IIS features": [name for name in e2e.PARTS["messaging"] if name.startswith("IIS-")],
+          "the six `WCF-*45`": [name for name in e2e.PARTS["messaging"] if name.startswith("WCF-")]}
 # The page's columns, each the runs on a new machine; the README answers for
 # those of one run (its column: the page's), by its outcome.
 RUNS = (["Kestrel"], ["Orrery"], ["Kestrel", "Orrery"], ["Kestrel,Orrery"])

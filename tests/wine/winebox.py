@@ -78,7 +78,7 @@ def main():
     sys.stdout.buffer.write(outcome.stdout)
     sys.stderr.buffer.write(outcome.stderr)
     if outcome.code != 0 and outcome.wine:
-        print(f"winebox: {Path(options.program).name} exited with {outcome.code}{launch.said(outcome.wine)}",
+        print(f"winebox: {Path(options.program).name} exited with {outcome.code}{launch.said(outcome)}",
               file=sys.stderr)
     return outcome.code
 
