@@ -45,12 +45,10 @@ LEFT_OFF = 50  # DISM: a feature was left off, a parent of it being neither enab
 # The platform calls of a run, as Wine traced them (relay.platform_calls).
 CONVERT = ["MultiByteToWideChar(0x3,0x0)"] * 2  # the length, then the text
 VERSION, EDITION = "VerifyVersionInfoW(0x23,0x1801b)", "VerifyVersionInfoW(0x80,0x200000)"
-# Whether it is Server Core: a key of HKLM opened to read in the 64-bit view
-# (KEY_QUERY_VALUE | KEY_WOW64_64KEY), ServerLevels, and its values read as
-# DWORDs (RRF_RT_REG_DWORD: ServerCore, Server-Gui-Mgmt, Server-Gui-Shell, as
-# far as they decide); without that key, CurrentVersion and its InstallationType
-# as plain text (RRF_RT_REG_SZ | RRF_NOEXPAND). Wine's trace shows the names as
-# addresses: the registry reader's own test holds them.
+# Whether it is Server Core: HKLM keys opened to read in the 64-bit view
+# (KEY_QUERY_VALUE | KEY_WOW64_64KEY); ServerLevels' values as DWORDs, as far
+# as they decide, else InstallationType as plain text (RRF_RT_REG_SZ |
+# RRF_NOEXPAND). The trace shows names as addresses: the reader's test has them.
 OPEN = "RegOpenKeyExW(0xffffffff80000002,0x0,0x101)"
 BY_LEVELS = [OPEN, *["RegGetValueW(0x10)"] * 3]
 BY_TYPE = [OPEN, OPEN, "RegGetValueW(0x10000002)"]

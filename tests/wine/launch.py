@@ -154,13 +154,11 @@ def step(argv, env, cwd=None):
 
 
 def run_program(env, program, arguments, scratch, cwd, trace=False, starts_dism=False):
-    """program with the command-line tail arguments (verbatim; None for none),
-    started from report_exit.exe in the environment env, which also steers
-    the stand-in (ROLEKIT_STANDIN_*, docs/developing/testing.md): its
-    outcome. Its records and exit code go to files named from scratch. With
-    starts_dism, a run that started no dism.exe is one that Wine could not
-    start something in. With trace, Wine traces the program, and the outcome
-    has the calls it made."""
+    """The outcome of program, with the command-line tail arguments (verbatim;
+    None for none), started by report_exit.exe in env; its records and exit
+    code go to files named from scratch. With starts_dism, a run that started
+    no dism.exe is one that Wine could not start something in. With trace,
+    the outcome has the calls it made."""
     log, result = Path(f"{scratch}.dism.log"), Path(f"{scratch}.exit")
     command = f'"{windows_path(program)}"' + ("" if arguments is None else " " + arguments)
     env = dict(env, ROLEKIT_TEST_COMMAND=command, ROLEKIT_STANDIN_LOG=windows_path(log))
