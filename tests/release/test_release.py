@@ -55,6 +55,10 @@ def sha256(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
+def output(*command, **options):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **options).stdout
+
+
 def certificate(work, name, subject, *options):
     """A throwaway self-signed certificate, work/name.pem, and its key, work/name.key."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject,
@@ -205,10 +209,9 @@ class Release(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="rolekit-release-"))
-        cls.commit, cls.epoch = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%H %ct"], check=True,
-                                               capture_output=True, text=True).stdout.split()
-        cls.zlib = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "zlib1g:amd64"], check=True,
-                                  capture_output=True, text=True).stdout
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)  # two build trees, even when a build fails
+        cls.commit, cls.epoch = output("git", "-C", SOURCE, "log", "-1", "--format=%H %ct").split()
+        cls.zlib = output("dpkg-query", "-W", "-f=${Version}", "zlib1g:amd64")
         # The second build also varies what Debian's reprotest would: the kernel
         # named, address space layout, CPUs, clock, home, PATH and environment.
         variants = [  # folder, what is left out of the copy, environment, umask, what the build runs under
@@ -232,9 +235,8 @@ class Release(unittest.TestCase):
             cls.run_in(tree, [*wrapper, "cmake", "--workflow", "--preset", "release"], env, umask)
             cls.builds.append(tree)
         certificate(cls.work, "signer", "/CN=rolekit throwaway signer")
-        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", cls.work / "signer.key", "-in", cls.work / "signer.pem",
-                        "-name", "rolekit", "-passout", "pass:throwaway pass", "-out", cls.work / "signer.pfx"],
-                       check=True, capture_output=True)
+        output("openssl", "pkcs12", "-export", "-inkey", cls.work / "signer.key", "-in", cls.work / "signer.pem",
+               "-name", "rolekit", "-passout", "pass:throwaway pass", "-out", cls.work / "signer.pfx")
         # Signed once with Debian 12's own osslsigncode, fetched from Debian's
         # archive (that case is skipped, with apt's reason, when it cannot
         # be), then with the one installed here.
@@ -262,10 +264,6 @@ class Release(unittest.TestCase):
         cls.run_in(cls.builds[0], ["cmake", "--build", "--preset", "release", "--target", "bill_of_materials"],
                    os.environ)
         cls.bill_with_changes = (cls.builds[0] / "build/windows" / SPDX).read_bytes()
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
     def run_in(cls, tree, command, env, umask=0o022):
@@ -334,9 +332,6 @@ class Release(unittest.TestCase):
         def linked(link_map):
             return {os.path.normpath(a) for a in re.findall(r"^(/\S*\.a)\(", link_map.read_text(), re.MULTILINE)}
 
-        def dpkg(*arguments):
-            return subprocess.run(["dpkg-query", *arguments], check=True, capture_output=True, text=True).stdout
-
         build = self.builds[0] / "build/windows"
         with zipfile.ZipFile(self.archive(self.builds[0])) as zip:
             notices = zip.read("THIRD-PARTY-NOTICES.txt").decode()
@@ -367,7 +362,7 @@ class Release(unittest.TestCase):
             self.assertRegex(buildinfo, rf"\n {re.escape(package)} \(= [^)]+\),\n")
         self.assertIn(f"\n zlib1g (= {self.zlib})\n", buildinfo)
         for c in components:
-            version, arch = dpkg("-W", "-f=${Version} ${Architecture}", c["name"]).split()
+            version, arch = output("dpkg-query", "-W", "-f=${Version} ${Architecture}", c["name"]).split()
             self.assertEqual((c["versionInfo"], c["supplier"], c["externalRefs"]), (version, "Organization: Debian", [
                 {"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                  "referenceLocator": f"pkg:deb/debian/{c['name']}@{version}?arch={arch}".replace("+", "%2B")}]))
@@ -379,7 +374,7 @@ class Release(unittest.TestCase):
         self.assertFalse([a for a in archives if "pthread" in a], "a single-threaded program links no thread library")
         comments = {c["name"]: c["comment"] for c in components}
         for archive in archives:
-            self.assertIn(f" {Path(archive).name}", comments[dpkg("-S", archive).split(":")[0]])
+            self.assertIn(f" {Path(archive).name}", comments[output("dpkg-query", "-S", archive).split(":")[0]])
         self.assertEqual([(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"])
                           for r in document["relationships"]],
                          [("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-rolekit")] +
@@ -407,7 +402,8 @@ class Release(unittest.TestCase):
                 self.assertIn("Issuer: /CN=rolekit test timestamps", verify.stdout)
         # The plain command after the signed one made the plain release again.
         plain, again = (tree / "build/windows/release" for tree in self.builds)
-        self.assertEqual([sha256(again / name) for name in self.RELEASE], [sha256(plain / name) for name in self.RELEASE])
+        self.assertEqual([sha256(again / name) for name in self.RELEASE],
+                         [sha256(plain / name) for name in self.RELEASE])
         self.assertNotEqual(self.verify_signature(again / self.SIGNED[1]).returncode, 0)
         leaks = [p for folder in (self.builds[1] / "build", self.signed, self.signed_by_2_5) if folder.exists()
                  for p in folder.rglob("*") if p.is_file() and b"throwaway pass" in p.read_bytes()]
@@ -462,18 +458,18 @@ class Release(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn("\nnote: this checkout has changes that are not committed; they are not used", run.stdout)
         signature = " (signed: compared without its signature)"
-        installers = sorted(self.SIGNED[1:])
+        every = sorted(self.TEXT + self.SIGNED[1:] + [SPDX, "rolekit.exe"])
         checks = [f"{name}.sha256 (the zip's checksum)", f"{SPDX} (beside the zip: the one in it)",
                   f"{FILES['buildinfo']} (its checksums"]
-        expected = [f"{archives[0]}:", *(f"same     {f}" for f in sorted(self.TEXT + installers + [SPDX, "rolekit.exe"])),
+        expected = [f"{archives[0]}:", *(f"same     {f}" for f in every),
                     f"same     {checks[0]}",
                     f"note: {name}.sha256 names {name}, not {plain.name}; the checksum is compared all the same",
                     *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks[1:]),
                     "left aside: rolekit-0.9.0.0.msi (not this release's version)",
-                    f"{archives[1]}:", *(f"same     {f}" + (signature if f in self.SIGNED else "")
-                                         for f in sorted(self.TEXT + installers + [SPDX, "rolekit.exe"])),
+                    f"{archives[1]}:", *(f"same     {f}" + (signature if f in self.SIGNED else "") for f in every),
                     *(f"same     {check}" + ")" * check.endswith("checksums") for check in checks),
-                    f"{archives[2]}:", *(f"same     {f}" for f in self.TEXT + [SPDX]), f"differs  rolekit.exe{signature}",
+                    f"{archives[2]}:", *(f"same     {f}" for f in self.TEXT + [SPDX]),
+                    f"differs  rolekit.exe{signature}",
                     *(f"differs  {check}" for check in checks[:2]),
                     f"differs  {checks[2]} of {SPDX} {name} {name}.sha256)",
                     *(f"not found {f} (beside the zip; not checked)" for f in self.SIGNED[1:]),
