@@ -32,15 +32,10 @@ WINE32 = Path("/usr/lib/wine/wine")
 
 
 def wine_env(prefix):
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY" and not k.startswith("WAYLAND")}
-    env.update(
-        WINEPREFIX=str(prefix),
-        # Wine's errors say why a start failed; launch() keeps them apart.
-        WINEDEBUG="-all,err+all",
-        # No Mono or Gecko installers, and our own dism.exe instead of Wine's stub.
-        WINEDLLOVERRIDES="mscoree,mshtml=;dism.exe=n",
-    )
-    return env
+    # Wine's errors say why a start failed (launch() keeps them apart); no Mono
+    # or Gecko installers, and our own dism.exe instead of Wine's stub.
+    return dict({k: v for k, v in os.environ.items() if k != "DISPLAY" and not k.startswith("WAYLAND")},
+                WINEPREFIX=str(prefix), WINEDEBUG="-all,err+all", WINEDLLOVERRIDES="mscoree,mshtml=;dism.exe=n")
 
 
 def stop(env):
