@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "enablement/enablement.h"
 #include "win32.h"
@@ -24,10 +22,6 @@ struct StandIn {
     SetEnvironmentVariableW(L"ROLEKIT_STANDIN_EXIT", nullptr);
   }
   static void ExitWith(const wchar_t* code) { SetEnvironmentVariableW(L"ROLEKIT_STANDIN_EXIT", code); }
-  std::string Record() const {
-    std::ifstream in(log, std::ios::binary);
-    return (std::ostringstream() << in.rdbuf()).str();
-  }
 };
 
 // A started stand-in, and a second handle to it with only the given rights.
@@ -48,10 +42,6 @@ struct Child {
   }
   HANDLE OpenWith(DWORD rights) const { return OpenProcess(rights, FALSE, info.dwProcessId); }
 };
-
-TEST(GetSystemFolder, IsTheSystem32Folder) {
-  EXPECT_EQ(_wcsicmp(GetSystemFolder().c_str(), L"C:\\windows\\system32"), 0) << GetSystemFolder();
-}
 
 TEST(WaitForExitCode, PassesTheFullExitCodeThroughAndClosesTheHandle) {
   StandIn standIn;
@@ -83,22 +73,6 @@ TEST(WaitForExitCode, NeverReportsSuccessItDidNotSee) {
   }
 }
 
-TEST(RunDism, StartsTheSystemCopyElevatedHiddenInTheSystemFolder) {
-  StandIn standIn;
-  StandIn::ExitWith(L"3010");
-  // Two features without parents, which the stand-in enables on a new machine.
-  EXPECT_EQ(RunDism(GetSystemFolder(), {L"WAS-WindowsActivationService", L"IIS-WebServerRole"}), 3010U);
-  EXPECT_EQ(standIn.Record(),
-            "image=C:\\windows\\system32\\dism.exe\n"
-            "command=\"C:\\windows\\system32\\dism.exe\" /Online /Enable-Feature"
-            " /FeatureName:IIS-WebServerRole /FeatureName:WAS-WindowsActivationService /Quiet /NoRestart\n"
-            "directory=C:\\windows\\system32\n"
-            "show=0\n"
-            "unknown=\n"
-            "left-off=\n"
-            "\n");
-}
-
 TEST(RunDism, StartsNothingWithoutTheSystemFolder) {
   StandIn standIn;
   EXPECT_EQ(RunDism(L"", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
@@ -106,7 +80,7 @@ TEST(RunDism, StartsNothingWithoutTheSystemFolder) {
   EXPECT_EQ(RunDism(L"C:\\windows", {L"IIS-WebServer"}), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RunDism(L"C:\\no-such-folder", {L"IIS-WebServer"}),
             static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(standIn.Record(), "");
+  EXPECT_FALSE(std::filesystem::exists(standIn.log)) << "the stand-in ran";
 }
 
 }  // namespace
