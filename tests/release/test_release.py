@@ -486,6 +486,11 @@ class SecondManifest(unittest.TestCase):
         self.assertNotEqual(build.returncode, 0)
         self.assertIn("multiple non-default manifests", build.stdout + build.stderr)
 
+    def test_an_edited_manifest_rebuilds_the_program(self):
+        # windres names none of its inputs to the build; this one must be declared.
+        query = output("ninja", "-C", BUILD, "-t", "query", "CMakeFiles/rolekit.dir/rolekit.rc.res")
+        self.assertIn(f"| {SOURCE / 'res/rolekit.manifest'}\n", query)
+
 
 if __name__ == "__main__":
     unittest.main()
