@@ -61,9 +61,8 @@ def output(*command, **options):
 
 def certificate(work, name, subject, *options):
     """A throwaway self-signed certificate, work/name.pem, and its key, work/name.key."""
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject,
-                    *options, "-keyout", work / f"{name}.key", "-out", work / f"{name}.pem"], check=True,
-                   capture_output=True)
+    output("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", subject, *options,
+           "-keyout", work / f"{name}.key", "-out", work / f"{name}.pem")
 
 
 @contextlib.contextmanager
