@@ -111,5 +111,6 @@ class Limits(e2e.WinePrefix, unittest.TestCase):
                 self.assertEqual(self.run_rolekit("Orrery", starts_dism=True).code,
                                  0 if code in (0, 3010) else e2e.LEFT_OFF)
 
+
 if __name__ == "__main__":
     unittest.main()

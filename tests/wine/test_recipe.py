@@ -118,5 +118,6 @@ class BatchRecipe(e2e.WinePrefix, unittest.TestCase):
                           sorted(found["Messaging"] + found["ClientQueue"]),
                           sorted(found["Messaging"] + found["ServerQueue"])], [WEB, core[0], MESSAGING, server[1]])
 
+
 if __name__ == "__main__":
     unittest.main()
