@@ -8,7 +8,8 @@
 // ROLEKIT_STANDIN_FEATURES names the edition's features, a line each: the
 // name, a tab, its blank-separated parents, and a tab and "never" for one it
 // can never enable. ROLEKIT_STANDIN_ENABLED names the machine's state, a
-// feature a line.
+// feature a line; one that a run ending in 3010 enabled carries a tab and
+// "pending", as Windows shows it enable-pending until it restarts.
 //
 // Like DISM without /All, it refuses the whole command with 0x800F080C when a
 // name is unknown; else it enables each named feature whose parents are all
@@ -102,9 +103,11 @@ int main() {
     std::getline(fields, never, '\t');
     features[name] = {parents, never != "never"};
   }
-  const std::set<std::string> enabled(enabledLines.begin(), enabledLines.end());
+  std::set<std::string> enabled;
+  for (const std::string& line : enabledLines) enabled.insert(line.substr(0, line.find('\t')));
   const std::set<std::string> mentioned(named.begin(), named.end());
-  std::string unknown, leftOff, enabledNow;
+  std::string unknown, leftOff;
+  std::vector<std::string> enabledNow;
   for (const std::string& name : named) {
     const auto feature = features.find(name);
     if (feature == features.end()) {
@@ -121,7 +124,7 @@ int main() {
     else if (!missing.empty())
       leftOff += (leftOff.empty() ? "" : " ") + name + ":" + missing;
     else
-      enabledNow += name + "\n";
+      enabledNow.push_back(name);
   }
 
   // A command DISM refuses leaves nothing off: it is not carried out at all.
@@ -151,6 +154,9 @@ int main() {
   }
   const UINT told = static_cast<UINT>(std::wcstoul(Environment(L"ROLEKIT_STANDIN_EXIT").c_str(), nullptr, 0));
   // DISM's restart-due code is a success: the features are enabled, pending the restart.
-  if (told == 0 || told == 3010) std::ofstream(std::filesystem::path(enabledFile), std::ios::app) << enabledNow;
+  if (told == 0 || told == 3010) {
+    std::ofstream state(std::filesystem::path(enabledFile), std::ios::app);
+    for (const std::string& name : enabledNow) state << name << (told == 3010 ? "\tpending\n" : "\n");
+  }
   ExitProcess(leftOff.empty() ? told : kLeftOff);
 }
