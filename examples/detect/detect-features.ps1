@@ -4,12 +4,16 @@
 #
 #   All on:       one line on standard output, exit 0   (installed)
 #   Any off:      nothing on either stream, exit 0      (not installed)
-#   Cannot tell:  one line on standard error, exit 1    (a failed detection)
+#   Cannot tell:  one line on standard error, exit 1
+#   Never on here (a feature the edition lacks, which DISM refuses rolekit's
+#                 run for): one line on standard error, exit 1
 #
-# Both tools take exit 0 with output for installed and exit 0 with none for not
-# installed; they report a non-zero exit, or error output, as a failure to
-# detect, which is what a check that could not be made is. Run it as a 64-bit
-# process, elevated (both tools run it as SYSTEM). -Verbose names what is off.
+# How each tool reads these is in docs/deployment.md: Configuration Manager
+# takes exit 1 for a failed detection, Intune for "not installed". Run it as a
+# 64-bit process, elevated (both tools run it as SYSTEM). -Verbose names what
+# is off. It asks Windows everything through commands: the version and the
+# product type from Win32_OperatingSystem, Server Core from the registry and
+# the features from DISM's cmdlets.
 [CmdletBinding()]
 param()
 
@@ -50,12 +54,20 @@ function Test-ServerCore {
 }
 
 $ErrorActionPreference = 'Stop'
+# The tools read standard output, and under -File with its output redirected
+# PowerShell writes warnings and progress there too: only the one line may
+# reach it.
+$WarningPreference = 'SilentlyContinue'
+$ProgressPreference = 'SilentlyContinue'
 try {
     # A 32-bit process is shown redirected registry keys, and DISM's cmdlets fail in it.
     if ([Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess) {
         throw 'run this script as a 64-bit process'
     }
-    $version = [Environment]::OSVersion.Version
+    # Not [Environment]::OSVersion: without a manifest that names Windows 8.1
+    # and later, Windows reports 6.2 to the process.
+    $system = Get-CimInstance -ClassName Win32_OperatingSystem
+    $version = [Version]$system.Version
     if ($version -lt [Version]'6.2') {
         throw 'this script checks Windows 8, Server 2012 and later only'
     }
@@ -67,14 +79,21 @@ try {
     }
     if (@($tokens | Where-Object { $MessagingProducts -contains $_ }).Count -gt 0) {
         $want += $Messaging
-        $client = (Get-CimInstance -ClassName Win32_OperatingSystem).ProductType -eq 1
-        if ($client -or $version -lt [Version]'10.0') { $want += $ClientQueue } else { $want += $ServerQueue }
+        # ProductType 1 is a workstation; a domain controller (2) is a server.
+        if ($system.ProductType -eq 1 -or $version -lt [Version]'10.0') { $want += $ClientQueue } else { $want += $ServerQueue }
     }
     if ($want.Count -eq 0) {
         throw "no product of rolekit's in '$Products'"
     }
     $state = @{}
     foreach ($feature in Get-WindowsOptionalFeature -Online) { $state[$feature.FeatureName] = "$($feature.State)" }
+    # A name this edition lacks is one that DISM refuses rolekit's whole run
+    # for: it never comes on, so "not installed" would only run rolekit again.
+    $unknown = @($want | Where-Object { -not $state.ContainsKey($_) })
+    if ($unknown.Count -gt 0) {
+        [Console]::Error.WriteLine("rolekit: the features for $Products never come on here: this edition has no $($unknown -join ', ')")
+        exit 1
+    }
     # After a 3010 the features stay enable-pending until Windows restarts.
     $off = @($want | Where-Object { $state[$_] -notin 'Enabled', 'EnablePending' })
     if ($off.Count -eq 0) {
